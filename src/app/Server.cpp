@@ -1,0 +1,276 @@
+#include "app/Server.h"
+
+#include <tclap/CmdLine.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <iostream>
+#include <limits>
+
+#include "app/BoolText.h"
+#include "app/MainClass.h"
+#include "engine/RandomWrapper.h"
+
+namespace {
+
+// Reports a failed check of the option values the way the parser reports its
+// own errors (message and brief usage on the error stream), then ends the
+// process with status 1.
+[[noreturn]] void failCheck(TCLAP::CmdLine& cmd, const std::string& text) {
+    TCLAP::ArgException e(text, "undefined", "Generic ArgException");
+    try {
+        cmd.getOutput()->failure(cmd, e);
+    } catch (TCLAP::ExitException&) {
+    }
+    std::exit(1);
+}
+
+// A seed larger than 32 bits cannot be split into the package seed without
+// losing bits, so it is refused rather than silently truncated.
+constexpr unsigned long kMaxSeed = 0xFFFFFFFFUL;
+
+}  // namespace
+
+Server::Server()
+    : alpha(0.0), modelTimeAxis(false), simulationType(0), maxRunTime(0), currentDriver(nullptr) {}
+
+Server::~Server() = default;
+
+std::string Server::modelName(const std::string& programPath) {
+    const std::size_t slash = programPath.find_last_of("\\/");
+    std::string file = slash == std::string::npos ? programPath : programPath.substr(slash + 1);
+    const std::size_t dot = file.rfind('.');
+    if (dot != std::string::npos) file.erase(dot);
+    return file;
+}
+
+std::array<unsigned long, 6> Server::splitSeed(unsigned long seed) {
+    const unsigned long a = (seed >> 22) & 0x3ff;
+    const unsigned long b = (seed >> 12) & 0x3ff;
+    const unsigned long c = seed & 0xfff;
+    return {a, b, c, a, b, c};
+}
+
+void Server::start(int argc, char** argv) {
+    if (currentDriver != nullptr) {
+        std::cout << "Simulation already running" << std::endl;
+        return;
+    }
+
+    const std::string netName = modelName(argc > 0 ? argv[0] : "");
+    std::cout << "netname: " << netName << std::endl;
+
+    TCLAP::CmdLine cmd("REVU Simulation", ' ', "none", true);
+
+    TCLAP::SwitchArg tokengame("t", "tokengame", "Tokengame mode", false);
+    TCLAP::SwitchArg statSimulation("S", "stat_simulation", "Stationary Simulation mode", false);
+    TCLAP::SwitchArg transSimulation("T", "trans_simulation", "Transient Simulation mode", false);
+    TCLAP::SwitchArg restartSimulation("R", "restart_simulation", "RESTART Simulation mode", false);
+    TCLAP::SwitchArg performance("p", "performance", "Profiling mode", false);
+    std::vector<TCLAP::Arg*> modes{&tokengame, &statSimulation, &transSimulation,
+                                   &restartSimulation, &performance};
+    cmd.xorAdd(modes);
+
+    TCLAP::ValueArg<std::string> resport("", "resport", "Result port", false, "NULL",
+                                         "NULL or xxx.xxx.xxx.xxx (IP)");
+    TCLAP::ValueArg<std::string> startArg("", "start", "Start time", false, "",
+                                          "hh:mm:ss@mm/dd/yyyy");
+    TCLAP::ValueArg<std::string> stopArg("", "stop", "Stop time", false, "", "hh:mm:ss@mm/dd/yyyy");
+    TCLAP::ValueArg<double> mstart("", "mstart", "Start time", false, 0.0, "Value >= 0");
+    TCLAP::ValueArg<double> mstop("", "mstop", "Stop time", false, 0.0, "Value >  Start time >= 0");
+    TCLAP::ValueArg<long> fcount("", "fcount", "Number of transitions to fire before stop.", false,
+                                 0, "integer>0");
+    TCLAP::ValueArg<long> lcount("", "lcount", "How many times to repeat each profiling run.",
+                                 false, 0, "integer>0");
+    TCLAP::SwitchArg log("l", "log", "Enable logging", false);
+    TCLAP::ValueArg<std::string> logdir("", "logdir", "Directory for logging output.", false, "",
+                                        "Path to directory");
+    TCLAP::ValueArg<unsigned long> seed("", "seed", "Random seed", false,
+                                        static_cast<unsigned long>(std::time(nullptr)), "integer");
+    TCLAP::ValueArg<double> confidence("", "confidence", "Confidence Interval.", false, 80.0,
+                                       "80.0 <= double <= 99.8");
+    TCLAP::ValueArg<double> epsmax("", "epsmax", "Max. relative fault.", false, 1.0,
+                                   "1.0 < double < 100.0");
+    TCLAP::ValueArg<unsigned int> secmax("", "secmax", "Max. runtime in seconds.", false, 1,
+                                         "integer>0");
+    TCLAP::ValueArg<unsigned int> nofsampling("", "nofsampling", "Number of sampling points.", false,
+                                              1, "integer>0");
+    TCLAP::ValueArg<BoolText> percentage("", "percentage", "Per cent rule on or off.", false,
+                                         BoolText(true), "true-on or false-off");
+    // Accepted for compatibility with existing command lines; no run reads it.
+    TCLAP::ValueArg<BoolText> inittrans("", "inittrans", "Ignore InitTrans on or off.", false,
+                                        BoolText(true), "true-on or false-off");
+    TCLAP::ValueArg<double> thrmin("", "thrmin", "Thresholds min value", false, 0.0,
+                                   "1.0 < double < 100.0");
+    TCLAP::ValueArg<double> thrmax("", "thrmax", "Thresholds max value", false, 0.0,
+                                   "1.0 < double < 100.0");
+    TCLAP::ValueArg<int> thrnumber("", "thrnumber", "Thresholds number", false, 0, "integer>0");
+    TCLAP::ValueArg<int> repeats("", "repeats", "Number of RESTART repeats", false, 0, "integer>0");
+
+    cmd.add(resport);
+    cmd.add(startArg);
+    cmd.add(stopArg);
+    cmd.add(mstart);
+    cmd.add(mstop);
+    cmd.add(fcount);
+    cmd.add(lcount);
+    cmd.add(log);
+    cmd.add(logdir);
+    cmd.add(seed);
+    cmd.add(confidence);
+    cmd.add(epsmax);
+    cmd.add(secmax);
+    cmd.add(nofsampling);
+    cmd.add(percentage);
+    cmd.add(inittrans);
+    cmd.add(thrmin);
+    cmd.add(thrmax);
+    cmd.add(thrnumber);
+    cmd.add(repeats);
+
+    // Parse errors, --help and --version end the process inside parse().
+    cmd.parse(argc, argv);
+
+    // Logging.
+    if (log.getValue()) {
+        const std::string folder = logdir.getValue().empty() ? "Log" : logdir.getValue();
+        std::cout << "logging on (folder: " << folder << ")" << std::endl;
+        MainClass::getLog()->setLogFolder(folder);
+        MainClass::getLog()->open();
+    } else {
+        std::cout << "logging off" << std::endl;
+    }
+
+    // Seed.
+    if (seed.getValue() > kMaxSeed) failCheck(cmd, "Seed must be an integer from 0 to 4294967295.");
+    std::cout << "Random seed set to " << seed.getValue() << std::endl;
+    const std::array<unsigned long, 6> seeds = splitSeed(seed.getValue());
+    for (int i = 0; i < 6; ++i)
+        std::cout << "Setting individual seed number " << i << " to " << seeds[i] << std::endl;
+    const bool accepted = RandomWrapper::SetPackageSeed(seeds.data());
+    std::cout << "Was the seed accepted? " << (accepted ? "true" : "false") << std::endl;
+
+    // Result port.
+    const std::string resultPort = resport.getValue();
+    std::cout << "Result port set to " << resultPort << std::endl;
+
+    if (performance.isSet()) {
+        if (!fcount.isSet()) failCheck(cmd, "Missing argument firecount.");
+        if (!lcount.isSet()) failCheck(cmd, "Missing argument loopcount.");
+        buildModel();
+        std::cout << "Running in profiling mode " << fcount.getValue() << "*" << lcount.getValue()
+                  << std::endl;
+        runProfiling(netName, resultPort, fcount.getValue(), lcount.getValue());
+    } else {
+        // The start time: a calendar stamp or a plain model-time number.
+        DateTime startTime;
+        if (startArg.isSet()) {
+            if (!DateTime::Check(startArg.getValue())) failCheck(cmd, "Format of start time invalid.");
+            startTime = DateTime(startArg.getValue());
+            modelTimeAxis = false;
+        } else if (mstart.isSet()) {
+            if (mstart.getValue() < 0.0) failCheck(cmd, "Start time < 0.0");
+            startTime = DateTime(mstart.getValue());
+            modelTimeAxis = true;
+        } else {
+            failCheck(cmd, "Missing argument starttime.");
+        }
+
+        if (statSimulation.isSet() || transSimulation.isSet() || restartSimulation.isSet()) {
+            simulationType = statSimulation.isSet() ? 1 : (transSimulation.isSet() ? 0 : 2);
+
+            DateTime stopTime;
+            if (stopArg.isSet()) {
+                if (!DateTime::Check(stopArg.getValue())) failCheck(cmd, "Format of stoptime invalid.");
+                stopTime = DateTime(stopArg.getValue());
+            } else if (mstop.isSet()) {
+                stopTime = DateTime(mstop.getValue());
+                if ((simulationType == 1 && stopTime < startTime) ||
+                    (simulationType == 0 && stopTime <= startTime))
+                    failCheck(cmd, "Stop time < Start time.");
+            } else {
+                failCheck(cmd, "Missing argument stop.");
+            }
+
+            if (secmax.isSet()) {
+                maxRunTime = secmax.getValue() == 0 ? std::numeric_limits<unsigned int>::max()
+                                                    : secmax.getValue();
+            }
+
+            buildModel();
+            std::cout << "Running simulation from " << startTime << " to " << stopTime
+                      << " :: displayaddress=" << resultPort << std::endl;
+
+            SimulationSettings settings;
+            settings.netName = netName;
+            settings.resultPort = resultPort;
+            settings.start = startTime;
+            settings.stop = stopTime;
+            settings.samplingPoints = simulationType == 0 ? nofsampling.getValue() : 1;
+            settings.simulationType = simulationType;
+            settings.modelTimeAxis = modelTimeAxis;
+            settings.percentRule = percentage.getValue();
+            settings.epsMax = epsmax.getValue() / 100.0;
+            settings.samplingInterval =
+                simulationType == 0 ? (stopTime - startTime) / 100.0 : 0.0;
+            settings.maxRunTime = maxRunTime;
+            settings.repeats = repeats.getValue();
+            settings.thrmin = thrmin.getValue();
+            settings.thrmax = thrmax.getValue();
+            settings.thrnumber = thrnumber.getValue();
+
+            // Calendar stamps in the wrong order pass the checks above.
+            if (simulationType == 0 && !(stopTime.FullDateTime() - startTime.FullDateTime() > 0.0)) {
+                std::cout << "Stop time of simulation must be after the start time." << std::endl;
+                std::exit(1);
+            }
+
+            alpha = 1.0 - confidence.getValue() / 100.0;
+            runSimulation(settings);
+        } else if (tokengame.isSet()) {
+            buildModel();
+            std::cout << "Running tokengame from " << startTime
+                      << " :: displayaddress=" << resultPort << std::endl;
+            runTokenGame(netName, resultPort, startTime);
+        }
+    }
+
+    if (log.getValue()) MainClass::getLog()->close();
+}
+
+// ---------------------------------------------------------------------------
+// The seam for the compiled model and the drivers. Until they are built into
+// the program, a mode that needs them says so and ends with status 1, so no
+// script mistakes a run that did not happen for a successful one.
+
+namespace {
+[[noreturn]] void notAvailable(const std::string& what) {
+    std::cout << what << " is not available yet in this build of scpnsim." << std::endl;
+    std::exit(1);
+}
+}  // namespace
+
+void Server::buildModel() {
+    // The compiled model is built here (places, transitions, arcs, measures,
+    // initial marking) once it is part of the program.
+}
+
+Server::SimulationRunner Server::simulationRunner = nullptr;
+
+void Server::runSimulation(const SimulationSettings& settings) {
+    if (simulationRunner != nullptr) {
+        simulationRunner(settings, alpha);
+        return;
+    }
+    static const char* const kinds[] = {"Transient simulation", "Stationary simulation",
+                                        "RESTART simulation"};
+    notAvailable(kinds[settings.simulationType]);
+}
+
+void Server::runProfiling(const std::string&, const std::string&, long, long) {
+    notAvailable("The profiling run");
+}
+
+void Server::runTokenGame(const std::string&, const std::string&, const DateTime&) {
+    notAvailable("The token game");
+}

@@ -1,0 +1,69 @@
+#pragma once
+// Turns the command line into one run: the model name, the options and
+// their checks, logging, the random seed, and the choice of driver.
+#include <array>
+#include <string>
+
+#include "core/DateTime.h"
+
+class Simulation;
+
+// Everything a simulation driver is created with, gathered from the
+// command line in the order the driver takes it.
+struct SimulationSettings {
+    std::string netName;
+    std::string resultPort;
+    DateTime start;
+    DateTime stop;
+    unsigned int samplingPoints = 1;
+    int simulationType = 0;  // 0 transient, 1 stationary, 2 RESTART
+    bool modelTimeAxis = false;
+    bool percentRule = true;
+    double epsMax = 0.01;
+    double samplingInterval = 0.0;
+    unsigned int maxRunTime = 0;
+    // RESTART only
+    int repeats = 0;
+    double thrmin = 0.0;
+    double thrmax = 0.0;
+    int thrnumber = 0;
+};
+
+class Server {
+public:
+    Server();
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    // The whole run. Returns after a completed run; a parse error or a
+    // failed option check ends the process with status 1.
+    void start(int argc, char** argv);
+
+    // The file name of the program path without directory and without its
+    // last extension.
+    static std::string modelName(const std::string& programPath);
+    // The package seed made of a 32-bit seed: bits 31-22, 21-12 and 11-0, twice.
+    static std::array<unsigned long, 6> splitSeed(unsigned long seed);
+
+    // Replaces the simulation driver of the transient, stationary and
+    // RESTART modes (tests use it to run start-up and the summary without
+    // a model); null means the built-in driver.
+    using SimulationRunner = void (*)(const SimulationSettings& settings, double alpha);
+    static SimulationRunner simulationRunner;
+
+private:
+    // The seam where the compiled model and the drivers plug in.
+    void buildModel();
+    void runSimulation(const SimulationSettings& settings);
+    void runProfiling(const std::string& netName, const std::string& resultPort, long fcount,
+                      long lcount);
+    void runTokenGame(const std::string& netName, const std::string& resultPort,
+                      const DateTime& start);
+
+    double alpha;
+    bool modelTimeAxis;
+    int simulationType;
+    unsigned int maxRunTime;
+    Simulation* currentDriver;
+};

@@ -1,0 +1,70 @@
+#pragma once
+// The registry of one net: places and transitions by name, the measures of
+// the current run, and the link to the running simulation. A compiled model
+// derives from it and supplies buildNet and createTokens.
+#include <list>
+#include <map>
+#include <string>
+
+#include "core/Token.h"
+
+class Place;
+class Transition;
+class MeasureObj;
+class Simulation;
+
+class NetClass {
+public:
+    NetClass();
+    virtual ~NetClass();
+    NetClass(const NetClass&) = delete;
+    NetClass& operator=(const NetClass&) = delete;
+
+    virtual void buildNet() = 0;
+    virtual void createTokens() = 0;
+    // Copy and up-cast by colour name; the compiled model knows its colours.
+    virtual Ptr<Token> copyToken(Ptr<Token> token);
+    virtual Ptr<Token> upcastToken(Ptr<Token> token);
+
+    void addPlace(Place* p);
+    void addTransition(Transition* t);
+    void addMeasure(MeasureObj* m);
+
+    static void linkIntoTransition(Place* p, Transition* t, int multiplicity);
+    static void linkOutOfTransition(Transition* t, Place* p, int multiplicity);
+    void linkPlaceToTransition(const char* placeName, const char* transitionName, int multiplicity);
+    void linkTransitionToPlace(const char* transitionName, const char* placeName, int multiplicity);
+
+    Place* getPlace(const char* name);
+    Place* getPlace(const std::string& name);
+    Place* getPlace(int id);
+    Place* getPlace(std::map<std::string, std::string>* placeIdents, const char* localName);
+    Transition* getTransition(const char* name);
+    Transition* getTransition(int id);
+
+    const std::map<std::string, Place*>& getPlaces() const { return places; }
+    const std::map<std::string, Transition*>& getTransitions() const { return transitions; }
+    std::list<MeasureObj*>& getMeasureList() { return measureList; }
+    const std::list<MeasureObj*>& getStoredMeasureList() const { return storedMeasureList; }
+
+    void setSimulation(Simulation* s) { simulation = s; }
+    Simulation* getSimulation() const { return simulation; }
+
+    void storeMeasureList();
+    // Forgets the current build (after storing its measure list) so that the
+    // model can build the net again for a new run.
+    void clearMaps();
+    // Keeps the measures that the kind of run (0 transient, 1 stationary,
+    // 2 RESTART) can estimate.
+    void loadMeasureList(int simulationKind);
+    void restoreNet(int simulationKind);
+
+    std::string writeMaps() const;
+
+protected:
+    std::map<std::string, Place*> places;
+    std::map<std::string, Transition*> transitions;
+    std::list<MeasureObj*> measureList;
+    std::list<MeasureObj*> storedMeasureList;
+    Simulation* simulation;
+};

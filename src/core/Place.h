@@ -1,0 +1,78 @@
+#pragma once
+// A place: its marking (oldest token first), the arcs to and from
+// transitions with their multiplicities, and the measures that read it.
+// addToken and removeToken carry the notifications the transition engine
+// relies on; a place never refuses a token (transitions check capacity).
+#include <list>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "core/DefaultGM.h"
+#include "core/Token.h"
+
+class Transition;
+class MeasureObj;
+
+class Place : public DefaultGM {
+public:
+    Place(int id, const char* name, NetClass* net, bool firstTokensOnly, unsigned int capacity);
+    Place(int id, const char* name, NetClass* net, const std::map<std::string, std::string>& attributes,
+          bool firstTokensOnly, unsigned int capacity);
+    Place(int id, NetClass* net);
+    ~Place() override;
+
+    void setWatch(bool w) { watch = w; }
+    bool getWatch() const { return watch; }
+
+    void addOutTransition(Transition* t, int multiplicity);
+    void addInTransition(Transition* t, int multiplicity);
+    int getOutTransitionMultiplicity(int transitionId) const;
+    int getInTransitionMultiplicity(int transitionId) const;
+    void addGlobalGuardTransition(Transition* t);
+    void addMeasure(MeasureObj* m);
+
+    const std::list<Transition*>& getInTransitions() const { return inTransitions; }
+    const std::list<Transition*>& getOutTransitions() const { return outTransitions; }
+    const std::list<Transition*>& getGlobalGuardTransitions() const { return globalGuardTransitions; }
+    const TokenList& getFullMarking() const { return marking; }
+    std::vector<MeasureObj*>& getMeasures() { return measures; }
+    unsigned int getCapacity() const { return capacity; }
+    int getMarkingSize() const { return static_cast<int>(marking.size()); }
+    int getID() const { return id; }
+    bool isFirstTokensOnly() const { return firstTokensOnly; }
+
+    void addToken(Ptr<Token> token);
+    void removeToken(Ptr<Token> token);
+    void notifyGlobalGuardTransitions();
+
+    bool canTake(unsigned int n) const;
+    // The tokens a transition may bind: all of them, or only the first k
+    // when the place hands out its oldest tokens first. The partial list is
+    // valid until the next call.
+    TokenList& getMarking(int k);
+    std::string content() const;
+    void displContent();
+    void printTrans() const;
+
+    // Saved states: change the marking without telling anyone.
+    void removeCurrentMarking();
+    void addRestoredToken(Ptr<Token> token);
+
+private:
+    std::list<Transition*> inTransitions;
+    std::map<int, int> inMultiplicity;
+    std::list<Transition*> outTransitions;
+    std::map<int, int> outMultiplicity;
+    std::list<Transition*> globalGuardTransitions;
+    TokenList marking;
+    TokenList partialMarking;
+    std::vector<MeasureObj*> measures;
+    bool firstTokensOnly;
+    bool watch;
+    unsigned int capacity;
+    int id;
+};
+
+std::ostream& operator<<(std::ostream& os, const Place& place);

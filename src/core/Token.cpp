@@ -1,0 +1,102 @@
+#include "core/Token.h"
+
+#include <algorithm>
+
+#include "app/MainClass.h"
+#include "engine/Transition.h"
+
+long Token::tokenCounter = 0;
+long Token::concTokenCounter = 0;
+long Token::maxConcTokenCounter = 0;
+
+void Token::countAlive() {
+    ++concTokenCounter;
+    if (concTokenCounter > maxConcTokenCounter) maxConcTokenCounter = concTokenCounter;
+}
+
+Token::Token() : timeStamp(DateTime::Today()), id(tokenCounter) {
+    ++tokenCounter;
+    countAlive();
+}
+
+Token::Token(const Token& other, bool copyTransition)
+    : timeStamp(other.timeStamp), id(other.id) {
+    if (copyTransition) transitions = other.transitions;
+    countAlive();
+}
+
+Token::~Token() { --concTokenCounter; }
+
+void Token::setReferenceAttribute(const char*, Ptr<Token>) {}
+
+Token& Token::operator=(const Token& other) {
+    if (this != &other) {
+        timeStamp = other.timeStamp;
+        id = other.id;
+    }
+    return *this;
+}
+
+bool Token::operator==(const Token& other) const { return id == other.id; }
+
+const std::string Token::content() const { return ""; }
+
+void Token::addTransition(Transition* t) {
+    Logging* log = MainClass::getLog();
+    if (log->isTransLogging())
+        log->getTransLog() << "Token " << getName() << ", " << timeStamp << " added Transition "
+                           << t->getName() << "\n";
+    transitions.push_back(t);
+}
+
+void Token::removeTransition(Transition* t) {
+    Logging* log = MainClass::getLog();
+    if (log->isTransLogging())
+        log->getTransLog() << "Token " << getName() << ", " << timeStamp << " removed Transition "
+                           << t->getName() << "\n";
+    transitions.remove(t);
+}
+
+bool Token::containsTransition(Transition* t) const {
+    return std::find(transitions.begin(), transitions.end(), t) != transitions.end();
+}
+
+void Token::notifyTransitions(Ptr<Token> self) {
+    Logging* log = MainClass::getLog();
+    if (log->isTransLogging()) {
+        std::fstream& out = log->getTransLog();
+        out << "Token " << getName() << ", " << timeStamp << " notifyTransitions()..: [ ";
+        for (Transition* t : transitions) out << t->getName() << " : ";
+        out << " ]\n";
+    }
+    // The reactions change this token's own list while we walk it.
+    const std::list<Transition*> snapshot = transitions;
+    for (Transition* t : snapshot) {
+        if (log->isTransLogging()) log->getTransLog() << "Token->notifyTransitions() : " << *t << "\n";
+        t->tokenNotify(self);
+    }
+}
+
+Ptr<Token> Token::findToken(std::vector<token_info*>& tokens, const char* typeName, int wanted) {
+    for (token_info* info : tokens) {
+        if (info->id == wanted && info->tokentypename == typeName) return info->token;
+    }
+    return Ptr<Token>();
+}
+
+std::ostream& operator<<(std::ostream& os, const Token& token) {
+    return os << "Token name: " << token.getName();
+}
+
+Token_int::Token_int(long v) : Token(), value(v) {}
+
+Token_int::Token_int(Token_int& other, bool copyTransition)
+    : Token(other, copyTransition), value(other.value) {}
+
+Token_int& Token_int::operator=(const Token_int& other) {
+    if (this != &other) {
+        Token::operator=(other);
+        value = other.value;
+    }
+    return *this;
+}

@@ -1,0 +1,95 @@
+#pragma once
+// Tokens: the abstract colour base and the kernel's integer colour. A token
+// knows which transitions hold it in a pending binding, so that consuming it
+// can withdraw those bindings.
+#include <list>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "core/DateTime.h"
+#include "core/Ptr.h"
+
+class Transition;
+class Token;
+struct token_info;
+
+using ReferenceCountedSmartPointer::Ptr;
+using TokenList = std::list<Ptr<Token>>;
+
+class Token {
+public:
+    Token();
+    // A copy keeps the identifier of its source; it takes the source's
+    // transition list only when asked to.
+    Token(const Token& other, bool copyTransition);
+    virtual ~Token();
+
+    // Called for every token reference a loader resolves; plain colours
+    // have no reference attributes.
+    virtual void setReferenceAttribute(const char* attributeName, Ptr<Token> target);
+    virtual Token& operator=(const Token& other);
+    virtual bool operator==(const Token& other) const;
+    virtual const std::string getName() const = 0;
+    virtual const std::string content() const;
+
+    long getID() const { return id; }
+    const DateTime& getTimeStamp() const { return timeStamp; }
+    const std::list<Transition*>& getTransitions() const { return transitions; }
+
+    void addTransition(Transition* t);
+    void removeTransition(Transition* t);
+    bool containsTransition(Transition* t) const;
+    // `self` is a handle to this token; every transition holding it in a
+    // binding is told that it has been consumed.
+    void notifyTransitions(Ptr<Token> self);
+
+    static Ptr<Token> findToken(std::vector<token_info*>& tokens, const char* typeName, int id);
+
+    static long tokenCounter;
+    static long concTokenCounter;
+    static long maxConcTokenCounter;
+
+protected:
+    std::list<Transition*> transitions;
+    DateTime timeStamp;
+    long id;
+
+private:
+    void countAlive();
+};
+
+std::ostream& operator<<(std::ostream& os, const Token& token);
+
+class Token_int : public Token {
+public:
+    explicit Token_int(long value);
+    Token_int(Token_int& other, bool copyTransition);
+    Token_int& operator=(const Token_int& other);
+
+    const std::string getName() const override { return "int"; }
+    const std::string content() const override { return std::to_string(value); }
+    long getValue() const { return value; }
+
+private:
+    long value;
+};
+
+// One token read by a loader, with where it belongs.
+struct token_info {
+    std::string tokentypename;
+    Ptr<Token> token;
+    int id = 0;
+    std::string place_name;
+};
+
+// A token attribute that refers to another loaded token.
+struct token_reference {
+    std::string tokentypename;
+    Ptr<Token> token;
+    std::string attributename;
+    int id = 0;
+};
+
+using token_info_list = std::vector<token_info*>;
+using token_reference_list = std::vector<token_reference*>;

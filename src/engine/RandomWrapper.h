@@ -1,0 +1,26 @@
+#pragma once
+// One random stream behind a short interface. Every object that needs
+// randomness owns its own wrapper, so each draws from its own stream and its
+// draws do not shift anybody else's.
+#include "engine/RngStream.h"
+
+class RandomWrapper {
+public:
+    // Takes the package's next stream.
+    RandomWrapper();
+
+    // The next uniform number in (0, 1).
+    double randu01() const;
+    // A whole number from low to high inclusive, each with equal chance, from
+    // one uniform draw. The range has to fit in an int.
+    long randint(long low, long high) const;
+
+    // Seed of the streams created from now on; see RngStream::SetPackageSeed.
+    static bool SetPackageSeed(const unsigned long seed[6]);
+
+private:
+    // Drawing changes only the stream's position, not anything the owner
+    // exposes, so drawing is allowed from const operations (the delay
+    // distributions are const).
+    mutable RngStream stream;
+};

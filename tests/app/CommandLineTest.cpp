@@ -1,0 +1,406 @@
+// End-to-end tests of start-up and the command line: the real executable is
+// run in a temporary working directory and its output and exit status checked.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ctime>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/MainClass.h"
+#include "app/Server.h"
+#include "support/TestSupport.h"
+
+using testsupport::runScpnsim;
+using testsupport::TempDir;
+
+namespace {
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Lines of the run summary that only a returning Server::start prints.
+const char* const kSummary = "total simulation time: ";
+
+}  // namespace
+
+TEST(CommandLineEcho, EchoesArgumentsAndStartStamp) {
+    TempDir dir;
+    auto r = runScpnsim({"-T", "--mstart", "0", "--mstop", "100", "--seed", "7"}, dir.path());
+    EXPECT_TRUE(r.out.rfind("MainClass::main() beginning...\nSimulation called with arguments\n", 0) == 0)
+        << r.out;
+    EXPECT_TRUE(contains(r.out, std::string(SCPNSIM_EXE) + " -T --mstart 0 --mstop 100 --seed 7 \n"));
+    EXPECT_TRUE(contains(r.out, "starting simulation at "));
+    EXPECT_TRUE(contains(r.out, "netname: scpnsim\n"));
+}
+
+TEST(CommandLineParser, NoModeIsAParseErrorWithStatus1) {
+    TempDir dir;
+    auto r = runScpnsim({"--mstart", "0"}, dir.path());
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_TRUE(contains(r.err, "PARSE ERROR")) << r.err;
+    EXPECT_FALSE(contains(r.out, kSummary));
+}
+
+TEST(CommandLineParser, TwoModesAreAParseError) {
+    TempDir dir;
+    auto r = runScpnsim({"-T", "-S", "--mstart", "0", "--mstop", "1"}, dir.path());
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_TRUE(contains(r.err, "PARSE ERROR")) << r.err;
+    EXPECT_FALSE(contains(r.out, kSummary));
+}
+
+TEST(CommandLineParser, MalformedValuesAreParseErrors) {
+    TempDir dir;
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"-T", "--mstart", "abc", "--mstop", "1"},
+             {"-T", "--mstart", "0", "--mstop", "1", "--secmax", "x"},
+             {"-T", "--mstart", "0", "--mstop", "1", "--percentage", "maybe"},
+             {"-T", "--mstart", "0", "--mstop", "1", "--unknown", "1"}}) {
+        auto r = runScpnsim(args, dir.path());
+        EXPECT_EQ(r.exitStatus, 1) << args[2];
+        EXPECT_TRUE(contains(r.err, "PARSE ERROR")) << r.err;
+        EXPECT_FALSE(contains(r.out, kSummary));
+    }
+}
+
+TEST(CommandLineParser, HelpListsEveryOptionAndExitsZero) {
+    TempDir dir;
+    auto r = runScpnsim({"--help"}, dir.path());
+    EXPECT_EQ(r.exitStatus, 0);
+    for (const char* text :
+         {"REVU Simulation", "--tokengame", "--stat_simulation", "--trans_simulation",
+          "--restart_simulation", "--performance", "--resport", "--start", "--stop", "--mstart",
+          "--mstop", "--fcount", "--lcount", "--log", "--logdir", "--seed", "--confidence",
+          "--epsmax", "--secmax", "--nofsampling", "--percentage", "--inittrans", "--thrmin",
+          "--thrmax", "--thrnumber", "--repeats", "Per cent rule on or off.",
+          "NULL or xxx.xxx.xxx.xxx (IP)", "Max. relative fault.", "Number of RESTART repeats"}) {
+        EXPECT_TRUE(contains(r.out, text)) << text;
+    }
+    EXPECT_FALSE(contains(r.out, kSummary));
+}
+
+TEST(CommandLineParser, VersionTextIsNone) {
+    TempDir dir;
+    auto r = runScpnsim({"--version"}, dir.path());
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_TRUE(contains(r.out, "none")) << r.out;
+}
+
+TEST(CommandLineParser, TruthValuesAcceptWordsAndDigits) {
+    TempDir dir;
+    for (const char* v : {"true", "false", "on", "off", "1", "0"}) {
+        auto r = runScpnsim({"-S", "--mstart", "0", "--mstop", "1", "--percentage", v,
+                             "--inittrans", v, "--seed", "1"},
+                            dir.path());
+        EXPECT_FALSE(contains(r.err, "PARSE ERROR")) << v << r.err;
+        EXPECT_TRUE(contains(r.out, "Running simulation from")) << v;
+    }
+}
+
+// Each failed check after parsing: its text, the parser's error report,
+// status 1 and no run summary.
+struct FailedCheck {
+    std::vector<std::string> args;
+    std::string message;
+};
+
+class CommandLineChecks : public ::testing::TestWithParam<FailedCheck> {};
+
+TEST_P(CommandLineChecks, ReportsMessageAndEndsWithStatus1) {
+    TempDir dir;
+    std::vector<std::string> args = GetParam().args;
+    if (std::find(args.begin(), args.end(), "--seed") == args.end()) {
+        args.push_back("--seed");
+        args.push_back("5");
+    }
+    auto r = runScpnsim(args, dir.path());
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_TRUE(contains(r.err, "PARSE ERROR:  \n             " + GetParam().message + "\n"))
+        << r.err;
+    EXPECT_TRUE(contains(r.err, "Brief USAGE:")) << r.err;
+    EXPECT_FALSE(contains(r.out, kSummary));
+    EXPECT_FALSE(contains(r.out, "Running simulation from"));
+    EXPECT_FALSE(contains(r.out, "Running in profiling mode"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AllChecks, CommandLineChecks,
+    ::testing::Values(
+        FailedCheck{{"-p", "--lcount", "2"}, "Missing argument firecount."},
+        FailedCheck{{"-p", "--fcount", "2"}, "Missing argument loopcount."},
+        FailedCheck{{"-T", "--start", "0:00:00@01/01/2000", "--mstop", "5"},
+                    "Format of start time invalid."},
+        FailedCheck{{"-T", "--mstart", "-1", "--mstop", "5"}, "Start time < 0.0"},
+        FailedCheck{{"-T", "--mstop", "5"}, "Missing argument starttime."},
+        FailedCheck{{"-t"}, "Missing argument starttime."},
+        FailedCheck{{"-S", "--mstart", "0", "--stop", "00:00:00@01/01/2039"},
+                    "Format of stoptime invalid."},
+        FailedCheck{{"-T", "--mstart", "5", "--mstop", "5"}, "Stop time < Start time."},
+        FailedCheck{{"-S", "--mstart", "5", "--mstop", "4"}, "Stop time < Start time."},
+        FailedCheck{{"-R", "--mstart", "0"}, "Missing argument stop."},
+        FailedCheck{{"-T", "--mstart", "0", "--mstop", "1", "--seed", "4294967296"},
+                    "Seed must be an integer from 0 to 4294967295."}));
+
+TEST(CommandLineTimes, StationaryAcceptsEqualStartAndStop) {
+    TempDir dir;
+    auto r = runScpnsim({"-S", "--mstart", "5", "--mstop", "5", "--seed", "1"}, dir.path());
+    EXPECT_TRUE(contains(r.out, "Running simulation from 00:00:05@12/31/0000 to 00:00:05@12/31/0000 "
+                                ":: displayaddress=NULL\n"))
+        << r.out;
+}
+
+TEST(CommandLineTimes, RestartDoesNotCheckTheOrderOfPlainTimes) {
+    TempDir dir;
+    auto r = runScpnsim({"-R", "--mstart", "5", "--mstop", "1", "--seed", "1"}, dir.path());
+    EXPECT_TRUE(contains(r.out, "Running simulation from")) << r.out << r.err;
+}
+
+TEST(CommandLineTimes, CalendarStampsInWrongOrderEndTransientRuns) {
+    TempDir dir;
+    auto r = runScpnsim({"-T", "--start", "00:00:00@01/02/2000", "--stop", "00:00:00@01/01/2000",
+                         "--seed", "1"},
+                        dir.path());
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_TRUE(contains(r.out, "Running simulation from 00:00:00@01/02/2000 to 00:00:00@01/01/2000"));
+    EXPECT_TRUE(contains(r.out, "\nStop time of simulation must be after the start time.\n"));
+    EXPECT_FALSE(contains(r.out, kSummary));
+}
+
+TEST(CommandLineTimes, CalendarStampsInWrongOrderAreAcceptedForStationaryRuns) {
+    TempDir dir;
+    auto r = runScpnsim({"-S", "--start", "00:00:00@01/02/2000", "--stop", "00:00:00@01/01/2000",
+                         "--seed", "1"},
+                        dir.path());
+    EXPECT_FALSE(contains(r.out, "Stop time of simulation must be after the start time."));
+    EXPECT_TRUE(contains(r.out, "Running simulation from 00:00:00@01/02/2000 to 00:00:00@01/01/2000"));
+}
+
+TEST(CommandLineTimes, CalendarStampWinsOverPlainStart) {
+    TempDir dir;
+    auto r = runScpnsim({"-S", "--start", "12:30:15@01/01/2000", "--mstart", "3", "--mstop",
+                         "63082585816", "--seed", "1"},
+                        dir.path());
+    EXPECT_TRUE(contains(r.out, "Running simulation from 12:30:15@01/01/2000 to 12:30:16@01/01/2000"))
+        << r.out;
+}
+
+TEST(CommandLineSeed, SplitsSeedIntoSixNumbers) {
+    TempDir dir;
+    auto r = runScpnsim({"-S", "--mstart", "0", "--mstop", "1", "--seed", "4194305"}, dir.path());
+    EXPECT_TRUE(contains(r.out,
+                         "Random seed set to 4194305\n"
+                         "Setting individual seed number 0 to 1\n"
+                         "Setting individual seed number 1 to 0\n"
+                         "Setting individual seed number 2 to 1\n"
+                         "Setting individual seed number 3 to 1\n"
+                         "Setting individual seed number 4 to 0\n"
+                         "Setting individual seed number 5 to 1\n"
+                         "Was the seed accepted? true\n"
+                         "Result port set to NULL\n"))
+        << r.out;
+}
+
+TEST(CommandLineSeed, ZeroSeedIsRejectedByTheRandomPackage) {
+    TempDir dir;
+    auto r = runScpnsim({"-S", "--mstart", "0", "--mstop", "1", "--seed", "0"}, dir.path());
+    EXPECT_TRUE(contains(r.out, "Random seed set to 0\n")) << r.out;
+    for (int i = 0; i < 6; ++i)
+        EXPECT_TRUE(contains(r.out, "Setting individual seed number " + std::to_string(i) + " to 0\n"));
+    EXPECT_TRUE(contains(r.out, "Was the seed accepted? false\n"));
+    EXPECT_TRUE(contains(r.err, "ERROR: First 3 seeds = 0.")) << r.err;
+    // The run goes on with the previous seed.
+    EXPECT_TRUE(contains(r.out, "Running simulation from"));
+}
+
+TEST(CommandLineSeed, DefaultSeedIsTheWallClock) {
+    TempDir dir;
+    const long before = static_cast<long>(time(nullptr));
+    auto r = runScpnsim({"-S", "--mstart", "0", "--mstop", "1"}, dir.path());
+    const long after = static_cast<long>(time(nullptr));
+    const auto pos = r.out.find("Random seed set to ");
+    ASSERT_NE(pos, std::string::npos);
+    const long seed = std::stol(r.out.substr(pos + 19));
+    EXPECT_GE(seed, before);
+    EXPECT_LE(seed, after);
+}
+
+TEST(CommandLineSplit, SeedSplitTakesBitGroups) {
+    EXPECT_EQ(Server::splitSeed(4194305), (std::array<unsigned long, 6>{1, 0, 1, 1, 0, 1}));
+    EXPECT_EQ(Server::splitSeed(0xFFFFFFFFUL),
+              (std::array<unsigned long, 6>{1023, 1023, 4095, 1023, 1023, 4095}));
+    EXPECT_EQ(Server::splitSeed(4096), (std::array<unsigned long, 6>{0, 1, 0, 0, 1, 0}));
+}
+
+TEST(CommandLineModelName, DerivedFromProgramPath) {
+    EXPECT_EQ(Server::modelName("C:\\models\\Net.sim.exe"), "Net.sim");
+    EXPECT_EQ(Server::modelName("/opt/run/Net"), "Net");
+    EXPECT_EQ(Server::modelName("Net.exe"), "Net");
+    EXPECT_EQ(Server::modelName("C:/a\\b/c.d/Net"), "Net");
+    EXPECT_EQ(Server::modelName(""), "");
+}
+
+TEST(CommandLineModelName, PrintedFromArgv0) {
+    TempDir dir;
+    auto r = testsupport::run(SCPNSIM_EXE, {"-S", "--mstart", "0", "--mstop", "1", "--seed", "1"},
+                              dir.path(), "/opt/run/Net.sim.exe");
+    EXPECT_TRUE(contains(r.out, "netname: Net.sim\n")) << r.out;
+}
+
+TEST(CommandLineModes, ProfilingReadsNoTimes) {
+    TempDir dir;
+    auto r = runScpnsim({"-p", "--fcount", "10", "--lcount", "3", "--seed", "1"}, dir.path());
+    EXPECT_TRUE(contains(r.out, "Running in profiling mode 10*3\n")) << r.out;
+}
+
+TEST(CommandLineModes, TokenGameNeedsOnlyAStartTime) {
+    TempDir dir;
+    auto r = runScpnsim({"-t", "--mstart", "0", "--seed", "1", "--resport", "127.0.0.1"}, dir.path());
+    EXPECT_TRUE(contains(r.out, "Result port set to 127.0.0.1\n"));
+    EXPECT_TRUE(contains(r.out, "Running tokengame from 00:00:00@12/31/0000 :: displayaddress=127.0.0.1\n"))
+        << r.out;
+}
+
+TEST(CommandLineModes, ModesWithoutADriverSayIDoNotRunAndFail) {
+    TempDir dir;
+    auto r = runScpnsim({"-T", "--mstart", "0", "--mstop", "100", "--seed", "1"}, dir.path());
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_TRUE(contains(r.out, "not available yet")) << r.out;
+}
+
+TEST(CommandLineLogging, OffByDefaultCreatesNoFiles) {
+    TempDir dir;
+    auto r = runScpnsim({"-S", "--mstart", "0", "--mstop", "1", "--seed", "1"}, dir.path());
+    EXPECT_TRUE(contains(r.out, "logging off\n"));
+    EXPECT_FALSE(dir.exists("Log"));
+}
+
+TEST(CommandLineLogging, MissingFolderIsReportedPerFile) {
+    TempDir dir;
+    auto r = runScpnsim({"-S", "--mstart", "0", "--mstop", "1", "--seed", "1", "-l"}, dir.path());
+    EXPECT_TRUE(contains(r.out,
+                         "logging on (folder: Log)\n"
+                         "Log/sim.log*********** sim: could not open!!\n"
+                         "Log/trans.log*********** trans: could not open!!\n"
+                         "Log/server.log*********** server: could not open!!\n"))
+        << r.out;
+    EXPECT_FALSE(dir.exists("Log"));
+}
+
+TEST(CommandLineLogging, ExistingFolderGetsTheThreeFiles) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.path() / "Log");
+    auto r = runScpnsim({"-S", "--mstart", "0", "--mstop", "1", "--seed", "1", "--log"}, dir.path());
+    EXPECT_FALSE(contains(r.out, "could not open"));
+    EXPECT_TRUE(dir.exists("Log/sim.log"));
+    EXPECT_TRUE(dir.exists("Log/trans.log"));
+    EXPECT_TRUE(dir.exists("Log/server.log"));
+}
+
+TEST(CommandLineLogging, LogdirChoosesTheFolder) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.path() / "traces");
+    auto r = runScpnsim({"-S", "--mstart", "0", "--mstop", "1", "--seed", "1", "-l", "--logdir",
+                         "traces"},
+                        dir.path());
+    EXPECT_TRUE(contains(r.out, "logging on (folder: traces)\n"));
+    EXPECT_TRUE(dir.exists("traces/sim.log"));
+}
+
+TEST(RunSummary, SplitsElapsedSeconds) {
+    auto e = MainClass::split(3725);
+    EXPECT_EQ(e.days, 0);
+    EXPECT_EQ(e.hours, 1);
+    EXPECT_EQ(e.minutes, 2);
+    EXPECT_EQ(e.seconds, 5);
+    e = MainClass::split(86400);
+    EXPECT_EQ(e.days, 1);
+    EXPECT_EQ(e.hours, 0);
+    EXPECT_EQ(e.minutes, 0);
+    EXPECT_EQ(e.seconds, 0);
+    e = MainClass::split(0);
+    EXPECT_EQ(e.days + e.hours + e.minutes + e.seconds, 0);
+    e = MainClass::split(2 * 86400 + 23 * 3600 + 59 * 60 + 59);
+    EXPECT_EQ(e.days, 2);
+    EXPECT_EQ(e.hours, 23);
+    EXPECT_EQ(e.minutes, 59);
+    EXPECT_EQ(e.seconds, 59);
+}
+
+namespace {
+SimulationSettings lastSettings;
+double lastAlpha = -1.0;
+void recordSettings(const SimulationSettings& s, double alpha) {
+    lastSettings = s;
+    lastAlpha = alpha;
+}
+
+std::string runMainInProcess(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    testsupport::CaptureStream capture(std::cout);
+    Server::simulationRunner = &recordSettings;
+    MainClass program;
+    EXPECT_EQ(program.main(static_cast<int>(argv.size()), argv.data()), 0);
+    Server::simulationRunner = nullptr;
+    return capture.text();
+}
+}  // namespace
+
+TEST(RunSummary, PrintedAfterAReturningRun) {
+    const std::string out =
+        runMainInProcess({"/x/Model.exe", "-T", "--mstart", "10", "--mstop", "210", "--seed", "4194305"});
+    EXPECT_TRUE(contains(out, "/x/Model.exe -T --mstart 10 --mstop 210 --seed 4194305 \n")) << out;
+    EXPECT_TRUE(contains(out, "netname: Model\n"));
+    EXPECT_TRUE(contains(out, "Running simulation from 00:00:10@12/31/0000 to 00:03:30@12/31/0000 "
+                              ":: displayaddress=NULL\n"));
+    EXPECT_TRUE(contains(out, "total simulation time: 0 seconds (0 days, 0 hours, 0 minutes, 0 seconds)\n"))
+        << out;
+    EXPECT_TRUE(contains(out, "\nTotal # tokens allocated: "));
+    EXPECT_TRUE(contains(out, "\nMax # tokens at the same time: "));
+    EXPECT_TRUE(contains(out, "\nGlobal fire count: "));
+}
+
+TEST(RunSummary, DriverReceivesTheSettingsOfTheCommandLine) {
+    runMainInProcess({"scpnsim", "-T", "--mstart", "10", "--mstop", "210", "--seed", "3",
+                      "--nofsampling", "7", "--confidence", "95", "--epsmax", "5", "--percentage",
+                      "false", "--secmax", "0", "--resport", "127.0.0.1"});
+    EXPECT_EQ(lastSettings.netName, "scpnsim");
+    EXPECT_EQ(lastSettings.resultPort, "127.0.0.1");
+    EXPECT_EQ(lastSettings.start.FullDateTime(), 10.0);
+    EXPECT_EQ(lastSettings.stop.FullDateTime(), 210.0);
+    EXPECT_EQ(lastSettings.samplingPoints, 7u);
+    EXPECT_EQ(lastSettings.simulationType, 0);
+    EXPECT_TRUE(lastSettings.modelTimeAxis);
+    EXPECT_FALSE(lastSettings.percentRule);
+    EXPECT_DOUBLE_EQ(lastSettings.epsMax, 0.05);
+    EXPECT_DOUBLE_EQ(lastSettings.samplingInterval, 2.0);
+    EXPECT_EQ(lastSettings.maxRunTime, 4294967295u);
+    EXPECT_NEAR(lastAlpha, 0.05, 1e-12);
+}
+
+TEST(RunSummary, StationaryRunsGetOneSamplingPointAndNoInterval) {
+    runMainInProcess({"scpnsim", "-S", "--start", "00:00:00@01/01/2000", "--stop",
+                      "00:00:00@01/02/2000", "--seed", "3", "--nofsampling", "7"});
+    EXPECT_EQ(lastSettings.simulationType, 1);
+    EXPECT_EQ(lastSettings.samplingPoints, 1u);
+    EXPECT_EQ(lastSettings.samplingInterval, 0.0);
+    EXPECT_FALSE(lastSettings.modelTimeAxis);
+    EXPECT_TRUE(lastSettings.percentRule);
+    EXPECT_EQ(lastSettings.maxRunTime, 0u);  // no --secmax
+    EXPECT_NEAR(lastAlpha, 0.2, 1e-12);
+}
+
+TEST(RunSummary, RestartGetsItsThresholds) {
+    runMainInProcess({"scpnsim", "-R", "--mstart", "0", "--mstop", "50", "--seed", "3",
+                      "--repeats", "4", "--thrmin", "1.5", "--thrmax", "9", "--thrnumber", "3",
+                      "--secmax", "12"});
+    EXPECT_EQ(lastSettings.simulationType, 2);
+    EXPECT_EQ(lastSettings.repeats, 4);
+    EXPECT_EQ(lastSettings.thrmin, 1.5);
+    EXPECT_EQ(lastSettings.thrmax, 9.0);
+    EXPECT_EQ(lastSettings.thrnumber, 3);
+    EXPECT_EQ(lastSettings.maxRunTime, 12u);
+}
