@@ -1,5 +1,6 @@
 #include "core/NetClass.h"
 
+#include <algorithm>
 #include <iostream>
 
 #include "core/Place.h"
@@ -13,6 +14,7 @@ NetClass::~NetClass() {
     for (auto& entry : transitions) delete entry.second;
     places.clear();
     transitions.clear();
+    releaseHeldMeasures();
 }
 
 Ptr<Token> NetClass::copyToken(Ptr<Token> token) {
@@ -136,6 +138,36 @@ void NetClass::restoreNet(int simulationKind) {
     buildNet();
     createTokens();
     loadMeasureList(simulationKind);
+}
+
+void NetClass::rebuildForRun(int simulationKind) {
+    const std::map<std::string, Place*> oldPlaces = places;
+    const std::map<std::string, Transition*> oldTransitions = transitions;
+    clearMaps();
+    holdStoredMeasures();
+    buildNet();
+    loadMeasureList(simulationKind);
+    // Without this every replication would leave a whole net behind and a
+    // long transient run would exhaust the memory. Transitions go first:
+    // their bindings refer to tokens on the places.
+    for (auto& entry : oldTransitions) delete entry.second;
+    for (auto& entry : oldPlaces) delete entry.second;
+}
+
+void NetClass::holdStoredMeasures() {
+    for (MeasureObj* m : storedMeasureList) {
+        if (std::find(heldMeasures.begin(), heldMeasures.end(), m) != heldMeasures.end()) continue;
+        m->incrementRefCount();
+        heldMeasures.push_back(m);
+    }
+}
+
+void NetClass::releaseHeldMeasures() {
+    for (MeasureObj* m : heldMeasures) {
+        m->decrementRefCount();
+        if (m->getRefCount() <= 0) delete m;
+    }
+    heldMeasures.clear();
 }
 
 std::string NetClass::writeMaps() const {

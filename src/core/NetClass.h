@@ -58,6 +58,12 @@ public:
     // 2 RESTART) can estimate.
     void loadMeasureList(int simulationKind);
     void restoreNet(int simulationKind);
+    // What a run does before it starts: clearMaps, buildNet and
+    // loadMeasureList, and then the build that was replaced is freed
+    // (places, transitions, their tokens and bindings). The measures of the
+    // stored list, which carry a run's statistics from build to build,
+    // survive: the registry keeps a reference on them.
+    void rebuildForRun(int simulationKind);
 
     std::string writeMaps() const;
 
@@ -67,4 +73,10 @@ protected:
     std::list<MeasureObj*> measureList;
     std::list<MeasureObj*> storedMeasureList;
     Simulation* simulation;
+
+private:
+    // Measures the registry keeps alive across rebuilds (one reference each).
+    void holdStoredMeasures();
+    void releaseHeldMeasures();
+    std::list<MeasureObj*> heldMeasures;
 };

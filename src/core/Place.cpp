@@ -77,7 +77,7 @@ bool Place::canTake(unsigned int n) const {
     return capacity >= n + marking.size();
 }
 
-TokenList& Place::getMarking(int k) {
+const TokenList& Place::getMarking(int k) const {
     if (!firstTokensOnly) return marking;
     partialMarking.clear();
     int taken = 0;

@@ -51,7 +51,7 @@ public:
     // The tokens a transition may bind: all of them, or only the first k
     // when the place hands out its oldest tokens first. The partial list is
     // valid until the next call.
-    TokenList& getMarking(int k);
+    const TokenList& getMarking(int k) const;
     std::string content() const;
     void displContent();
     void printTrans() const;
@@ -67,7 +67,8 @@ private:
     std::map<int, int> outMultiplicity;
     std::list<Transition*> globalGuardTransitions;
     TokenList marking;
-    TokenList partialMarking;
+    // Scratch list of getMarking; filling it does not change the place.
+    mutable TokenList partialMarking;
     std::vector<MeasureObj*> measures;
     bool firstTokensOnly;
     bool watch;

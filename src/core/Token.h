@@ -12,6 +12,7 @@
 
 class Transition;
 class Token;
+class Place;
 struct token_info;
 
 using ReferenceCountedSmartPointer::Ptr;
@@ -23,6 +24,8 @@ public:
     // A copy keeps the identifier of its source; it takes the source's
     // transition list only when asked to.
     Token(const Token& other, bool copyTransition);
+    // A plain copy counts as a living token too, without the transition list.
+    Token(const Token& other) : Token(other, false) {}
     virtual ~Token();
 
     // Called for every token reference a loader resolves; plain colours
@@ -70,6 +73,9 @@ public:
     const std::string getName() const override { return "int"; }
     const std::string content() const override { return std::to_string(value); }
     long getValue() const { return value; }
+
+    // Puts the integer tokens that the marking file gives for `place` on it.
+    static void addInitialTokens(Place* place);
 
 private:
     long value;

@@ -69,7 +69,11 @@ void Binding::updateTime(const DateTime& now) {
 
 bool Binding::operator<(const Binding& other) const { return eventBefore(*this, other); }
 
-void Binding::convertTempBinding(TokenList* tokens) { boundTokens = tokens; }
+void Binding::convertTempBinding(TokenList* tokens) {
+    if (tokens == boundTokens) return;
+    delete boundTokens;  // only a temporary binding (no list) is converted in practice
+    boundTokens = tokens;
+}
 
 std::ostream& operator<<(std::ostream& os, const Binding& b) {
     if (b.isTempBinding()) os << "Temp";

@@ -71,6 +71,12 @@ Transition::~Transition() {
         delete b;
     }
     bindings.clear();
+    // Measures attached to us directly count us as a holder; let go of them
+    // as places do, so that a replaced build leaves no measure behind.
+    for (MeasureObj* m : attachedMeasures) {
+        m->decrementRefCount();
+        if (m->getRefCount() <= 0) delete m;
+    }
 }
 
 bool Transition::tracing() { return MainClass::getLog()->isTransLogging(); }
@@ -137,6 +143,7 @@ void Transition::addOutPlace(Place* p) {
 void Transition::addMeasure(MeasureObj* m) {
     m->incrementRefCount();
     measures.insert(m);
+    attachedMeasures.push_back(m);
 }
 
 void Transition::startup() {
@@ -211,7 +218,7 @@ bool Transition::checkSpace() const {
     return true;
 }
 
-const TokenList& Transition::getPlaceMarking(Place& p) const {
+const TokenList& Transition::getPlaceMarking(const Place& p) const {
     if (isInfinite) return notBoundTokens;
     return p.getMarking(p.getOutTransitionMultiplicity(id));
 }
@@ -494,9 +501,10 @@ void Transition::tokenNotify(Ptr<Token> token) {
             for (const Ptr<Token>& bound : *b->getBoundTokens())
                 if (*bound == *token) holds = true;
             if (!holds) continue;
-            // The binding's other tokens are still free for us to bind again;
-            // without this the transition would silently lose enablings.
-            returnTokensToNotBound(b, token);
+            // The binding's tokens that still lie on our places are free for
+            // us to bind again; without this the transition would silently
+            // lose enablings.
+            returnTokensToNotBound(b);
             removeBinding(b, false);
         }
     } else {
@@ -522,13 +530,15 @@ void Transition::placeNotify() {
 // ---------------------------------------------------------------------------
 // Withdrawing bindings
 
-void Transition::returnTokensToNotBound(Binding* b, const Ptr<Token>& consumed) {
+void Transition::returnTokensToNotBound(Binding* b) {
     if (!isInfinite || b->getBoundTokens() == nullptr) return;
     for (const Ptr<Token>& token : *b->getBoundTokens()) {
-        if (consumed != 0 && *token == *consumed) continue;
-        // Only tokens that still lie on one of our input places can be bound
-        // again; a token already taken away (by a firing whose notifications
-        // have not reached us yet) must not come back as a free token.
+        // Free are the tokens on our input places that none of our bindings
+        // holds. A token taken away (by the firing being propagated, or by
+        // one whose notifications have not reached us yet) lies on none of
+        // them and must not come back as free. A token such a firing took and
+        // put back lies there again and is free like any other; so is a copy
+        // that shares the identifier of a consumed token.
         bool present = false;
         for (Place* in : inPlaces) {
             const TokenList& marking = in->getFullMarking();
@@ -537,14 +547,19 @@ void Transition::returnTokensToNotBound(Binding* b, const Ptr<Token>& consumed) 
                 break;
             }
         }
-        if (present) addNotBoundToken(token);
+        if (!present) continue;
+        // A token that came back was recorded as free by its place already;
+        // it is free only once.
+        if (std::find(notBoundTokens.begin(), notBoundTokens.end(), token) != notBoundTokens.end())
+            continue;
+        addNotBoundToken(token);
     }
 }
 
 void Transition::removeAllBindingsFromEventList() {
     while (!bindings.empty()) {
         Binding* last = *std::prev(bindings.end());
-        returnTokensToNotBound(last, Ptr<Token>());
+        returnTokensToNotBound(last);
         removeBinding(last, false);
     }
 }
@@ -556,7 +571,7 @@ void Transition::removeRandomBindingFromEventList() {
     auto it = bindings.begin();
     std::advance(it, k);
     Binding* chosen = *it;
-    returnTokensToNotBound(chosen, Ptr<Token>());
+    returnTokensToNotBound(chosen);
     removeBinding(chosen, false);
 }
 

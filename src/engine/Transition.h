@@ -16,6 +16,7 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "core/DefaultGM.h"
 #include "core/Token.h"
@@ -73,7 +74,7 @@ public:
     void updateAffectedTransitionList();
 
     // ---- enabling and binding search ----
-    const TokenList& getPlaceMarking(Place& p) const;
+    const TokenList& getPlaceMarking(const Place& p) const;
     TempBindingList* getAvailableBindingList();
     int getEnablingDegree();
     void searchConfiguration();
@@ -160,6 +161,7 @@ protected:
     TokenList notBoundTokens;
     EventList bindings;
     std::set<MeasureObj*> measures;
+    std::vector<MeasureObj*> attachedMeasures;  // those given by addMeasure, each counted once
     int fireCount;
     bool inEventList;
     bool timeguardOptimization;
@@ -182,8 +184,9 @@ protected:
 private:
     void openLogfile(const std::string& name, const std::string& description);
     void deleteCandidates(TempBindingList* list);
-    // Hands a withdrawn binding's tokens (but `consumed`) back to the free list.
-    void returnTokensToNotBound(Binding* b, const Ptr<Token>& consumed);
+    // Hands the tokens of a binding being withdrawn that still lie on one of
+    // our input places back to the free list (each token once).
+    void returnTokensToNotBound(Binding* b);
 };
 
 std::ostream& operator<<(std::ostream& os, const Transition& t);
