@@ -1,8 +1,294 @@
 #include "measures/MeasureObj.h"
 
+#include <cmath>
+#include <iomanip>
+
+#include "measures/Quantiles.h"
+
+namespace {
+
+// The RESTART importance function is a measure too, but has no estimate of
+// its own and is left out of the results file.
+const char* const kImportanceFunction = "ImportanceFunction";
+
+}  // namespace
+
 MeasureObj::MeasureObj(const char* measureName, NetClass* owner, bool watchIt)
-    : DefaultGM(measureName, "Result", owner), watch(watchIt) {}
+    : DefaultGM(measureName, "Result", owner),
+      firstTime(0.0),
+      lastTime(0.0),
+      value(0.0),
+      firstValue(true),
+      calls(0),
+      reference_count(0),
+      EpsMax(0.0),
+      watch(watchIt),
+      percent_rule(false),
+      PrecPortion(1.0),
+      precision_reached(false),
+      name(measureName ? measureName : "") {
+    // The iterators are declared before their containers, so they are placed
+    // here, once the containers exist.
+    s_iter = SampleBlocks.begin();
+    m_iter = AveragedMean.begin();
+    d_iter = DeltaX.begin();
+    v_iter = Variance.begin();
+    e_iter = Epsilon.begin();
+    mean_transient_iter = mean_transient.begin();
+    m2_iter = m2.begin();
+}
 
 MeasureObj::~MeasureObj() = default;
 
 void MeasureObj::notify() {}
+
+void MeasureObj::reset(DateTime t) {
+    firstTime = lastTime = t.FullDateTime();
+    value = 0.0;
+}
+
+void MeasureObj::setLastTime(DateTime t) { lastTime = t.FullDateTime(); }
+
+// --- run preparation --------------------------------------------------------------
+
+void MeasureObj::prepareRun(unsigned samplingPoints) {
+    SampleBlocks.assign(samplingPoints, std::list<double>());
+    mean_transient.assign(samplingPoints, 0.0);
+    m2.assign(samplingPoints, 0.0);
+    prepareReplication();
+}
+
+void MeasureObj::prepareReplication() {
+    s_iter = SampleBlocks.begin();
+    AveragedMean.clear();
+    DeltaX.clear();
+    Variance.clear();
+    Epsilon.clear();
+    mean_transient_iter = mean_transient.begin();
+    m2_iter = m2.begin();
+    m_iter = AveragedMean.begin();
+    d_iter = DeltaX.begin();
+    v_iter = Variance.begin();
+    e_iter = Epsilon.begin();
+}
+
+bool MeasureObj::addBatchValue(double v) {
+    if (s_iter == SampleBlocks.end()) return false;
+    s_iter->push_back(v);
+    return true;
+}
+
+std::size_t MeasureObj::batchCount() const {
+    return SampleBlocks.empty() ? 0 : SampleBlocks.front().size();
+}
+
+bool MeasureObj::lastEstimate(double& mean, double& halfWidth) const {
+    mean = AveragedMean.empty() ? 0.0 : AveragedMean.back();
+    halfWidth = DeltaX.empty() ? 0.0 : DeltaX.back();
+    return !AveragedMean.empty() && !DeltaX.empty();
+}
+
+double MeasureObj::lastEpsilon() const { return Epsilon.empty() ? 0.0 : Epsilon.back(); }
+
+// --- confidence analysis ------------------------------------------------------------
+
+bool MeasureObj::makeTransientAnalysis(double& alpha, double x, int a, bool check) {
+    // Without a prepared sampling point left (more calls in a replication
+    // than points, or no prepareRun) or with a negative count there is
+    // nothing to fold the observation into.
+    if (a < 0 || mean_transient_iter == mean_transient.end() || m2_iter == m2.end()) {
+        return precision_reached;
+    }
+    const unsigned points = check ? static_cast<unsigned>(AveragedMean.size()) + 1 : 0;
+    const double n = static_cast<double>(a) + 1.0;
+
+    // Welford's update of the running mean and sum of squared deviations.
+    const double mean = *mean_transient_iter;
+    const double sum = *m2_iter;
+    const double d = x - mean;
+    const double newMean = mean + d / n;
+    const double newSum = sum + d * (x - newMean);
+    const double variance = newSum / n;
+
+    Variance.push_back(variance);
+    AveragedMean.push_back(newMean);
+    *mean_transient_iter++ = newMean;
+    *m2_iter++ = newSum;
+
+    if (a > 0) {
+        const double t = student_distr(a, 1.0 - alpha / 2.0);
+        const double h = std::sqrt(variance) * t / std::sqrt(n);
+        DeltaX.push_back(h);
+        // A mean of exactly 0 has no relative error to divide out.
+        Epsilon.push_back(newMean == 0.0 ? 0.0 : h / newMean);
+        if (check) precision_reached =
+            measure_reached_precision(static_cast<unsigned>(a) + 1, points, false);
+    }
+    return precision_reached;
+}
+
+bool MeasureObj::makeStationaryAnalysis(double& alpha, double, double) {
+    // With fewer than two batch values neither a variance nor a half-width
+    // exists; nothing is appended and the accuracy stays as it was.
+    if (SampleBlocks.empty() || SampleBlocks.front().size() < 2) return precision_reached;
+    const std::list<double>& values = SampleBlocks.front();
+    const double n = static_cast<double>(values.size());
+
+    double sum = 0.0;
+    bool someNonZero = false;
+    for (double v : values) {
+        sum += v;
+        if (sum != 0.0) someNonZero = true;
+    }
+    const double mean = sum / n;
+    AveragedMean.push_back(mean);
+
+    double squares = 0.0;
+    for (double v : values) squares += (v - mean) * (v - mean);
+    const double variance = squares / (n - 1.0);
+    Variance.push_back(variance);
+
+    const double t = student_distr(static_cast<int>(values.size()) - 1, 1.0 - alpha / 2.0);
+    const double h = std::sqrt(variance) * t / std::sqrt(n);
+    DeltaX.push_back(h);
+
+    if (mean == 0.0) {
+        // No relative error can be formed; the answer only says whether the
+        // values moved away from 0 at all.
+        Epsilon.push_back(0.0);
+        return someNonZero;
+    }
+    Epsilon.push_back(h / mean);  // the sign of the mean is kept
+    precision_reached = measure_reached_precision(static_cast<unsigned>(values.size()), 1, true);
+    return precision_reached;
+}
+
+bool MeasureObj::measure_reached_precision(unsigned samples, unsigned points, bool single) {
+    if (percent_rule && samples >= PREC_LIMIT) {
+        const double portion = 1.0 - static_cast<double>(samples / PREC_LIMIT) / 10.0;
+        PrecPortion = portion < 0.0 ? 0.0 : portion;
+    }
+    const double p = static_cast<double>(points);
+    const double allowed = std::floor(p - p * PrecPortion);
+
+    unsigned misses = 0;
+    if (single) {
+        // No relative half-width at all counts as a miss: nothing shows the
+        // accuracy.
+        if (Epsilon.empty() || Epsilon.back() >= EpsMax) misses = 1;
+    } else {
+        for (double eps : Epsilon) {
+            if (eps >= EpsMax) ++misses;
+        }
+    }
+    return static_cast<double>(misses) <= allowed;
+}
+
+// --- results file -----------------------------------------------------------------------
+
+void MeasureObj::writeAccuracyWarning(std::ostream& os) const {
+    os << "WARNING:\n\t" << "Measure " << name
+       << ": Has not reached predefined accuracy!\n\tCurrent Values:\n" << std::endl;
+}
+
+void MeasureObj::writeResult(std::ostream& file, std::ostream& console, int kind,
+                             const DateTime* start, double* interval) {
+    if (name == kImportanceFunction) return;
+    file << "Measure: " << name << "\n";
+    console << "Measure: " << name << "\n";
+    if (kind == 0) {
+        writeTransientTable(file, console, start, interval);
+    } else {
+        writeStationaryBlock(file, console);
+    }
+}
+
+void MeasureObj::writeTransientTable(std::ostream& file, std::ostream& console,
+                                     const DateTime* start, const double* interval) {
+    if (!precision_reached) {
+        writeAccuracyWarning(file);
+        writeAccuracyWarning(console);
+    }
+    file << "\tSim.Time\t\tMean Value\tVariance\t\tConf.Interval\t\t\tEpsilon\n\n";
+    console << "\tSim.Time\t" << std::right << std::setw(30) << "Mean Value" << "\tVariance"
+            << "\t\tConf.Interval" << "\t\t\tEpsilon\n\n";
+
+    const double t0 = start != nullptr ? start->FullDateTime() : 0.0;
+    const double step = interval != nullptr ? *interval : 0.0;
+    // The rows are walked from the beginnings of the lists: iterators set on
+    // an empty list at the start of a replication do not see later entries.
+    m_iter = AveragedMean.begin();
+    v_iter = Variance.begin();
+    d_iter = DeltaX.begin();
+    e_iter = Epsilon.begin();
+    for (unsigned k = 0; m_iter != AveragedMean.end(); ++k, ++m_iter) {
+        const double time = t0 + k * step;
+        const double mean = *m_iter;
+        const double variance = v_iter != Variance.end() ? *v_iter++ : 0.0;
+        file << "\t" << std::setprecision(6) << std::scientific << std::right << time << "\t"
+             << mean << "\t" << variance;
+        console << "\t" << std::setprecision(6) << std::right << std::scientific << time << "\t"
+                << std::setw(30) << mean << "\t" << variance;
+        if (d_iter != DeltaX.end() && e_iter != Epsilon.end()) {
+            const double h = *d_iter++;
+            const double eps = *e_iter++;
+            file << "\t[" << mean - h << ";" << mean + h << "]" << "\t" << eps << std::endl;
+            console << "\t\t[" << mean - h << ";" << mean + h << "]" << "\t" << eps << std::endl;
+        } else {
+            // A point analysed with a single observation has a mean and a
+            // variance but no confidence interval; the row says so instead of
+            // reading entries that do not exist.
+            file << "\tno confidence interval: a single observation" << std::endl;
+            console << "\t\tno confidence interval: a single observation" << std::endl;
+        }
+    }
+    file << "\n\n\n";
+    console << "\n\n\n";
+}
+
+void MeasureObj::writeStationaryBlock(std::ostream& file, std::ostream& console) {
+    if (accumulative()) {
+        // A measure that accumulates over the whole run has no stationary
+        // estimate.
+        file << "WARNING:\n\t" << "Measure " << name << ": Was chosen cumulative.\n" << std::endl;
+        console << "WARNING:\n\t" << "Measure " << name << ": Was chosen cumulative.\n"
+                << std::endl;
+        return;
+    }
+    if (!precision_reached) {
+        writeAccuracyWarning(file);
+        writeAccuracyWarning(console);
+    }
+    // Before the first analysis (fewer than five batch values) the lists are
+    // empty: the block then says that no estimate exists instead of showing
+    // numbers.
+    const bool haveEstimate =
+        !AveragedMean.empty() && !Variance.empty() && !DeltaX.empty() && !Epsilon.empty();
+    const char* const noEstimate = "\tno estimate: no confidence analysis of the batch values was made";
+
+    file << "\tMean Value\tVariance\t\tConf.Interval\t\t\tEpsilon\n\n";
+    if (haveEstimate) {
+        const double mean = AveragedMean.back(), variance = Variance.back();
+        const double h = DeltaX.back(), eps = Epsilon.back();
+        file << "\t" << std::setprecision(6) << std::scientific << std::right << mean << "\t"
+             << variance << "\t[" << mean - h << ";" << mean + h << "]" << "\t" << eps << std::endl
+             << std::endl
+             << std::endl;
+    } else {
+        file << noEstimate << std::endl << std::endl << std::endl;
+    }
+
+    console << "\tMean Value\t" << std::right << std::setw(30) << "Variance" << "\t\tConf.Interval"
+            << "\t\t\tEpsilon\n\n";
+    if (haveEstimate) {
+        const double mean = AveragedMean.back(), variance = Variance.back();
+        const double h = DeltaX.back(), eps = Epsilon.back();
+        console << "\t" << std::setprecision(6) << std::scientific << std::right << mean << "\t"
+                << std::setw(30) << variance << "\t\t[" << mean - h << ";" << mean + h << "]"
+                << "\t" << eps << std::endl
+                << std::endl
+                << std::endl;
+    } else {
+        console << noEstimate << std::endl << std::endl << std::endl;
+    }
+}

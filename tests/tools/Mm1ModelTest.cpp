@@ -1,0 +1,285 @@
+// The mm1 model (model/mm1.xml) as compiled by scpnc: its executable runs, and
+// its net, built in-process from the generated library, has the structure,
+// token moves, colour and measures that the description gives.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "MeasureObj_ImportanceFunction.h"
+#include "MeasureObj_QueueLength.h"
+#include "Token_Job.h"
+#include "buildnet.h"
+#include "core/Place.h"
+#include "engine/Binding.h"
+#include "engine/Transition.h"
+#include "support/TestSupport.h"
+
+namespace fs = std::filesystem;
+using ReferenceCountedSmartPointer::Dynamic_Cast;
+using testsupport::TempDir;
+
+namespace {
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+const char* const kMarking =
+    "<marking>\n"
+    "  <token place=\"Server_idle\" value=\"4\"/>\n"
+    "  <token place=\"Queue\" started=\"true\"/>\n"
+    "</marking>\n";
+
+// Builds the mm1 net in a working directory holding a marking file.
+class Mm1Net : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir.write("marking.xml", kMarking);
+        previous = fs::current_path();
+        fs::current_path(dir.path());
+        net.buildNet();
+        queue = net.getPlace("Queue");
+        idle = net.getPlace("Server_idle");
+        inService = net.getPlace("InService");
+    }
+    void TearDown() override { fs::current_path(previous); }
+
+    Ptr<Token> addJob(Place* place) {
+        Ptr<Token> job(new Token_Job());
+        place->addToken(job);
+        return job;
+    }
+
+    TempDir dir;
+    fs::path previous;
+    ImplementedNetClass net;
+    Place* queue = nullptr;
+    Place* idle = nullptr;
+    Place* inService = nullptr;
+};
+
+// A colour the model does not know.
+class Token_Foreign : public Token {
+public:
+    const std::string getName() const override { return "Foreign"; }
+};
+
+}  // namespace
+
+TEST(Mm1Executable, HelpExitsWithStatus0) {
+    TempDir dir;
+    const testsupport::RunResult r = testsupport::run(MM1_EXE, {"--help"}, dir.path());
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "netname: mm1\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "--trans_simulation")) << r.out;
+}
+
+TEST(Mm1Executable, ExampleMarkingHoldsTheIdleServer) {
+    const std::string marking = std::string(SCPNSIM_SOURCE_DIR) + "/examples/mm1/marking.xml";
+    TempDir dir;
+    fs::copy_file(marking, dir.path() / "marking.xml");
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir.path());
+    ImplementedNetClass net;
+    net.buildNet();
+    fs::current_path(previous);
+    ASSERT_NE(net.getPlace("Server_idle"), nullptr);
+    EXPECT_EQ(net.getPlace("Server_idle")->getMarkingSize(), 1);
+    EXPECT_EQ(net.getPlace("Queue")->getMarkingSize(), 0);
+}
+
+TEST_F(Mm1Net, PlacesAndTransitionsHaveTheirIdentifiersAndArcs) {
+    ASSERT_NE(queue, nullptr);
+    ASSERT_NE(idle, nullptr);
+    ASSERT_NE(inService, nullptr);
+    EXPECT_EQ(queue->getID(), 1);
+    EXPECT_EQ(idle->getID(), 2);
+    EXPECT_EQ(inService->getID(), 3);
+
+    Transition* arrival = net.getTransition("Arrival");
+    Transition* start = net.getTransition("Start");
+    Transition* service = net.getTransition("Service");
+    ASSERT_NE(arrival, nullptr);
+    ASSERT_NE(start, nullptr);
+    ASSERT_NE(service, nullptr);
+    EXPECT_EQ(arrival->getID(), 1);
+    EXPECT_EQ(start->getID(), 2);
+    EXPECT_EQ(service->getID(), 3);
+    EXPECT_TRUE(arrival->getInPlaces().empty());
+    EXPECT_EQ(arrival->getOutPlaces(), (std::list<Place*>{queue}));
+    EXPECT_EQ(start->getInPlaces(), (std::list<Place*>{queue, idle}));
+    EXPECT_EQ(start->getOutPlaces(), (std::list<Place*>{inService}));
+    EXPECT_EQ(service->getInPlaces(), (std::list<Place*>{inService}));
+    EXPECT_EQ(service->getOutPlaces(), (std::list<Place*>{idle}));
+    EXPECT_EQ(queue->getOutTransitionMultiplicity(start->getID()), 1);
+
+    EXPECT_TRUE(start->isImmediate());
+    EXPECT_FALSE(start->isExp());
+    EXPECT_EQ(start->getPriority(), 1);
+    EXPECT_EQ(start->getFiringWeight(), 1.0);
+    EXPECT_FALSE(service->isImmediate());
+    EXPECT_TRUE(service->isExp());
+    EXPECT_TRUE(service->isWatched());
+    EXPECT_FALSE(arrival->isWatched());
+    EXPECT_EQ(start->getPlaceIdents(), (PlaceIdentMap{{"Queue", "Queue"}, {"Server_idle", "Server_idle"},
+                                                      {"InService", "InService"}}));
+}
+
+TEST_F(Mm1Net, InitialMarkingComesFromTheMarkingFile) {
+    ASSERT_EQ(idle->getMarkingSize(), 1);
+    Ptr<Token_int> server = Dynamic_Cast<Token_int>(idle->getFullMarking().front());
+    ASSERT_TRUE(server != 0);
+    EXPECT_EQ(server->getValue(), 4);
+    // The job element names a place but the net loads no jobs from the file.
+    EXPECT_EQ(queue->getMarkingSize(), 0);
+}
+
+TEST_F(Mm1Net, MeasuresAreRegisteredInOrderAndAttached) {
+    const std::list<MeasureObj*>& measures = net.getMeasureList();
+    ASSERT_EQ(measures.size(), 2u);
+    EXPECT_EQ(measures.front(), measure_QueueLength);
+    EXPECT_EQ(measures.back(), measure_ImportanceFunction);
+    EXPECT_EQ(measure_QueueLength->getName(), "QueueLength");
+    EXPECT_EQ(measure_ImportanceFunction->getName(), "ImportanceFunction");
+    EXPECT_TRUE(measure_QueueLength->getWatch());
+    EXPECT_TRUE(measure_QueueLength->timeaverage());
+    EXPECT_FALSE(measure_QueueLength->accumulative());
+    EXPECT_FALSE(measure_ImportanceFunction->getWatch());
+    EXPECT_FALSE(measure_ImportanceFunction->timeaverage());
+    EXPECT_FALSE(measure_ImportanceFunction->accumulative());
+    EXPECT_EQ(queue->getMeasures(), (std::vector<MeasureObj*>{measure_QueueLength, measure_ImportanceFunction}));
+}
+
+TEST_F(Mm1Net, StartTakesTheOldestJobAndTheIdleServer) {
+    Ptr<Token> first = addJob(queue);
+    Ptr<Token> second = addJob(queue);
+    Ptr<Token> server = idle->getFullMarking().front();
+    Transition* start = net.getTransition("Start");
+
+    TempBindingList* list = start->generateBindingList();
+    ASSERT_EQ(list->size(), 1u);
+    TokenList binding = *list->front();
+    for (TokenList* candidate : *list) delete candidate;
+    delete list;
+    ASSERT_EQ(binding, (TokenList{first, server}));
+    EXPECT_EQ(start->getFiringDelay(binding), 0.0);
+
+    start->moveTokens(binding);
+    EXPECT_EQ(queue->getFullMarking(), TokenList{second});
+    EXPECT_EQ(idle->getMarkingSize(), 0);
+    ASSERT_EQ(inService->getFullMarking(), TokenList{first});
+    EXPECT_TRUE(Dynamic_Cast<Token_Job>(first)->get_started());
+    EXPECT_FALSE(Dynamic_Cast<Token_Job>(second)->get_started());
+
+    // No idle server: nothing to bind, and the list is empty rather than null.
+    list = start->generateBindingList();
+    ASSERT_NE(list, nullptr);
+    EXPECT_TRUE(list->empty());
+    delete list;
+}
+
+TEST_F(Mm1Net, ServiceEndsTheJobAndFreesTheServer) {
+    idle->removeToken(idle->getFullMarking().front());
+    Ptr<Token> job = addJob(inService);
+    Transition* service = net.getTransition("Service");
+    TempBindingList* list = service->generateBindingList();
+    ASSERT_EQ(list->size(), 1u);
+    TokenList binding = *list->front();
+    for (TokenList* candidate : *list) delete candidate;
+    delete list;
+    ASSERT_EQ(binding, TokenList{job});
+    EXPECT_GT(service->getFiringDelay(binding), 0.0);
+
+    service->moveTokens(binding);
+    EXPECT_EQ(inService->getMarkingSize(), 0);
+    ASSERT_EQ(idle->getMarkingSize(), 1);
+    Ptr<Token_int> server = Dynamic_Cast<Token_int>(idle->getFullMarking().front());
+    ASSERT_TRUE(server != 0);
+    EXPECT_EQ(server->getValue(), 0);
+}
+
+TEST_F(Mm1Net, ArrivalNeedsNoTokenAndAddsANewJob) {
+    Transition* arrival = net.getTransition("Arrival");
+    TempBindingList* list = arrival->generateBindingList();
+    ASSERT_EQ(list->size(), 1u);
+    TokenList binding = *list->front();
+    for (TokenList* candidate : *list) delete candidate;
+    delete list;
+    EXPECT_TRUE(binding.empty());
+    arrival->moveTokens(binding);
+    ASSERT_EQ(queue->getMarkingSize(), 1);
+    Ptr<Token_Job> job = Dynamic_Cast<Token_Job>(queue->getFullMarking().front());
+    ASSERT_TRUE(job != 0);
+    EXPECT_EQ(job->content(), "{started=0}");
+}
+
+TEST_F(Mm1Net, TokensOfAForeignColourAreNeverBound) {
+    queue->addToken(Ptr<Token>(new Token_int(1)));
+    inService->addToken(Ptr<Token>(new Token_int(2)));
+    for (const char* name : {"Start", "Service"}) {
+        TempBindingList* list = net.getTransition(name)->generateBindingList();
+        ASSERT_NE(list, nullptr);
+        EXPECT_TRUE(list->empty()) << name;
+        delete list;
+    }
+}
+
+TEST_F(Mm1Net, CopyAndUpcastDispatchOnTheColourName) {
+    Ptr<Token> job = addJob(queue);
+    Dynamic_Cast<Token_Job>(job)->set_started(true);
+    Ptr<Token> copy = net.copyToken(job);
+    ASSERT_TRUE(copy != 0);
+    EXPECT_TRUE(copy != job);
+    EXPECT_EQ(copy->getID(), job->getID());
+    EXPECT_EQ(copy->getName(), "Job");
+    EXPECT_TRUE(Dynamic_Cast<Token_Job>(copy)->get_started());
+    EXPECT_TRUE(net.upcastToken(job) == job);
+
+    Ptr<Token> number(new Token_int(9));
+    Ptr<Token> numberCopy = net.copyToken(number);
+    ASSERT_TRUE(numberCopy != 0);
+    EXPECT_TRUE(numberCopy != number);
+    EXPECT_EQ(Dynamic_Cast<Token_int>(numberCopy)->getValue(), 9);
+    EXPECT_TRUE(net.upcastToken(number) == number);
+
+    Ptr<Token> foreign(new Token_Foreign());
+    EXPECT_TRUE(net.copyToken(foreign) == 0);
+    EXPECT_TRUE(net.upcastToken(foreign) == 0);
+}
+
+TEST_F(Mm1Net, JobsLoadFromTheMarkingFileThroughTheirColour) {
+    Token_Job::addInitialTokens(queue);
+    ASSERT_EQ(queue->getMarkingSize(), 1);
+    Ptr<Token_Job> job = Dynamic_Cast<Token_Job>(queue->getFullMarking().front());
+    ASSERT_TRUE(job != 0);
+    EXPECT_TRUE(job->get_started());
+    EXPECT_EQ(job->content(), "{started=1}");
+}
+
+TEST_F(Mm1Net, ImportanceFunctionIsTheQueueLengthNow) {
+    EXPECT_EQ(measure_ImportanceFunction->measure(-1.0), 0.0);
+    addJob(queue);
+    addJob(queue);
+    addJob(queue);
+    EXPECT_EQ(measure_ImportanceFunction->measure(-1.0), 3.0);
+    EXPECT_EQ(measure_ImportanceFunction->measure(5.0), 3.0);
+}
+
+TEST_F(Mm1Net, QueueLengthIsATimeAverage) {
+    // A new measure's window is empty.
+    EXPECT_EQ(measure_QueueLength->measure(-1.0), 0.0);
+    addJob(queue);
+    addJob(queue);
+    const Binding atThree{DateTime(3.0)};
+    measure_QueueLength->accum(&atThree, 1.0);  // 2 jobs for 3 time units
+    addJob(queue);
+    addJob(queue);
+    const Binding atFour{DateTime(4.0)};
+    measure_QueueLength->accum(&atFour, 0.5);  // 4 jobs for 1 time unit, weight 0.5
+    EXPECT_DOUBLE_EQ(measure_QueueLength->measure(-1.0), (6.0 + 2.0) / 4.0);
+    EXPECT_EQ(measure_QueueLength->measure(0.0), 0.0);
+    EXPECT_DOUBLE_EQ(measure_QueueLength->measure(2.0), 4.0);
+}
