@@ -10,6 +10,7 @@
 #include "app/BoolText.h"
 #include "app/MainClass.h"
 #include "engine/RandomWrapper.h"
+#include "sim/Simulation.h"
 
 namespace {
 
@@ -192,6 +193,10 @@ void Server::start(int argc, char** argv) {
                 failCheck(cmd, "Missing argument stop.");
             }
 
+            // A transient run observes at least one sampling point (the start).
+            if (simulationType == 0 && nofsampling.getValue() == 0)
+                failCheck(cmd, "Number of sampling points must be at least 1.");
+
             if (secmax.isSet()) {
                 maxRunTime = secmax.getValue() == 0 ? std::numeric_limits<unsigned int>::max()
                                                     : secmax.getValue();
@@ -239,9 +244,9 @@ void Server::start(int argc, char** argv) {
 }
 
 // ---------------------------------------------------------------------------
-// The seam for the compiled model and the drivers. Until they are built into
-// the program, a mode that needs them says so and ends with status 1, so no
-// script mistakes a run that did not happen for a successful one.
+// Building the model and running the drivers. Modes whose driver is not part
+// of this build say so and end with status 1, so no script mistakes a run that
+// did not happen for a successful one.
 
 namespace {
 [[noreturn]] void notAvailable(const std::string& what) {
@@ -251,8 +256,8 @@ namespace {
 }  // namespace
 
 void Server::buildModel() {
-    // The compiled model is built here (places, transitions, arcs, measures,
-    // initial marking) once it is part of the program.
+    net.buildNet();
+    net.createTokens();
 }
 
 Server::SimulationRunner Server::simulationRunner = nullptr;
@@ -262,9 +267,20 @@ void Server::runSimulation(const SimulationSettings& settings) {
         simulationRunner(settings, alpha);
         return;
     }
-    static const char* const kinds[] = {"Transient simulation", "Stationary simulation",
-                                        "RESTART simulation"};
-    notAvailable(kinds[settings.simulationType]);
+    if (settings.simulationType == 2) notAvailable("RESTART simulation");
+    currentDriver = new Simulation(&net, settings.netName, settings.resultPort, settings.start,
+                                   settings.stop, static_cast<int>(settings.samplingPoints),
+                                   settings.simulationType, settings.modelTimeAxis,
+                                   settings.percentRule, settings.epsMax, settings.samplingInterval,
+                                   settings.maxRunTime);
+    currentDriver->init();
+    if (settings.simulationType == 0)
+        currentDriver->run_transient(alpha);
+    else
+        currentDriver->run_stationary(alpha);
+    currentDriver->shutdown();
+    delete currentDriver;
+    currentDriver = nullptr;
 }
 
 void Server::runProfiling(const std::string&, const std::string&, long, long) {

@@ -4,6 +4,7 @@
 #include <array>
 #include <string>
 
+#include "buildnet.h"
 #include "core/DateTime.h"
 
 class Simulation;
@@ -53,7 +54,7 @@ public:
     static SimulationRunner simulationRunner;
 
 private:
-    // The seam where the compiled model and the drivers plug in.
+    // Builds the compiled model and loads its stored tokens.
     void buildModel();
     void runSimulation(const SimulationSettings& settings);
     void runProfiling(const std::string& netName, const std::string& resultPort, long fcount,
@@ -65,5 +66,6 @@ private:
     bool modelTimeAxis;
     int simulationType;
     unsigned int maxRunTime;
+    ImplementedNetClass net;
     Simulation* currentDriver;
 };

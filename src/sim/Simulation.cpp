@@ -1,12 +1,29 @@
 #include "sim/Simulation.h"
 
+#include <fstream>
+#include <iostream>
 #include <sstream>
 
 #include "app/MainClass.h"
 #include "core/DefaultGM.h"
+#include "core/NetClass.h"
+#include "engine/Binding.h"
+#include "engine/Transition.h"
+#include "measures/MeasureObj.h"
 #include "platform/Assert.h"
 
 Simulation* Simulation::sim = nullptr;
+
+namespace {
+Logging* logs() { return MainClass::getLog(); }
+
+std::string number16(double v) {
+    std::ostringstream s;
+    s.precision(16);
+    s << v;
+    return s.str();
+}
+}  // namespace
 
 Simulation::Simulation(NetClass* net_, const std::string& netName_, const std::string& resultPort_,
                        const DateTime& start, const DateTime& stop, int samplingPoints_,
@@ -41,35 +58,256 @@ Simulation::Simulation(NetClass* net_, const std::string& netName_, const std::s
     sim = this;
 }
 
-Simulation::~Simulation() { sim = nullptr; }
+Simulation::~Simulation() {
+    if (net != nullptr && net->getSimulation() == this) net->setSimulation(nullptr);
+    sim = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Set-up
+
+void Simulation::init() {
+    initMeasureSocket();
+    net->setSimulation(this);
+    initTransitions();
+    initialised = true;
+}
+
+void Simulation::initMeasureSocket() {
+    if (resultPort == "NULL") return;
+    // The front end's result port is not served by this build: say so once
+    // and run without a result channel.
+    std::cout << "Result port " << resultPort
+              << " is not supported yet; the run goes on without a result channel." << std::endl;
+}
 
 bool Simulation::isSingleStep() const { return false; }
 
-void Simulation::updateSimulationTime(const DateTime& t) {
-    if (!initialised && t != currentSimulationTime) {
-        Logging* log = MainClass::getLog();
-        if (log->isSimLogging())
-            log->getSimLog() << "measureOut not initialized, couldn't send Time: " << t << "\n";
-    }
-    currentSimulationTime = t;
+void Simulation::initTransitions() {
+    if (logs()->isSimLogging())
+        logs()->getSimLog() << "************** starting init()... *****************" << "\n";
+    for (const auto& entry : net->getTransitions()) entry.second->startup();
 }
 
 void Simulation::resetCurrentTime() { currentSimulationTime = startTime; }
 
-namespace {
-std::string number16(double v) {
-    std::ostringstream s;
-    s.precision(16);
-    s << v;
-    return s.str();
+void Simulation::rebuildNet() { net->rebuildForRun(simulationType); }
+
+unsigned long Simulation::elapsedSeconds() const {
+    return static_cast<unsigned long>(std::time(nullptr) - runStartWallClock);
 }
-}  // namespace
+
+bool Simulation::withinRunTime() const { return unlimitedRunTime || elapsedSeconds() < maxRunTime; }
+
+// ---------------------------------------------------------------------------
+// The event step
+
+void Simulation::getFirstBindingsOfAllTransitions(std::list<Binding*>* out, bool all) {
+    std::list<Binding*> deferred;
+    for (;;) {
+        out->clear();
+        deferred.clear();
+        DateTime best = DateTime::MAX;
+        int bestPriority = 0;
+        for (const auto& entry : net->getTransitions()) {
+            Binding* b = entry.second->getNextEvent();
+            if (b == nullptr) continue;
+            if (all) {
+                out->push_back(b);
+            } else if (b->getTime() < best ||
+                       (b->getTime() == best && b->getPriority() > bestPriority)) {
+                out->clear();
+                out->push_back(b);
+                best = b->getTime();
+                bestPriority = b->getPriority();
+            } else if (b->getTime() == best && b->getPriority() == bestPriority) {
+                out->push_back(b);
+            }
+        }
+        if (out->empty()) return;
+
+        const std::size_t n = out->size();
+        for (auto it = out->begin(); it != out->end();) {
+            Binding* b = *it;
+            if (!b->isTempBinding()) {
+                ++it;
+                continue;
+            }
+            if (logs()->isSimLogging())
+                logs()->getSimLog() << "***********************" << "TempBinding found at "
+                                    << currentSimulationTime << *b << "\n";
+            if (b->getBoundTransition()->convertTimeguardBinding(b)) {
+                ++it;
+            } else {
+                deferred.push_back(b);
+                it = out->erase(it);
+            }
+        }
+        if (deferred.size() < n) return;
+
+        // Nothing can fire now: every waiting time guard looks again a second later.
+        for (auto it = deferred.rbegin(); it != deferred.rend(); ++it) {
+            Transition* t = (*it)->getBoundTransition();
+            t->removeBinding(*it, false);
+            t->addTimeguardBinding(best + 1.0);
+        }
+    }
+}
+
+Binding* Simulation::resolve_conflicts(std::list<Binding*>& candidates) {
+    const bool tracing = logs()->isSimLogging();
+    std::fstream& trace = logs()->getSimLog();
+    if (tracing) trace << " ******* FIRE ****** " << currentSimulationTime << printEventList(candidates);
+    if (candidates.empty()) {
+        if (tracing) trace << "can't fire..." << "\n";
+        return nullptr;
+    }
+    Binding* chosen = candidates.front();
+    const std::size_t n = candidates.size();
+    if (n >= 2) {
+        if (tracing)
+            trace << "\n\n\n     ----    !! select randomly !!    ---- \n\n"
+                  << "\t" << n << "\t transitions in conflict:";
+        if (candidates.front()->getPriority() > 0) {
+            double total = 0.0;
+            for (Binding* b : candidates) total += b->getWeight();
+            const double r = random.randu01() * total;
+            double sum = 0.0;
+            auto it = candidates.begin();
+            while (it != candidates.end() && r > (*it)->getWeight() + sum) {
+                sum += (*it)->getWeight();
+                ++it;
+            }
+            // Negative weights can carry the walk past the end; the last
+            // candidate is then chosen.
+            chosen = it == candidates.end() ? candidates.back() : *it;
+            if (tracing)
+                trace << "\t total amount of weights = " << total
+                      << "\t randomly selected weight = " << r;
+        } else {
+            const long k = random.randint(0, static_cast<long>(n) - 1);
+            auto it = candidates.begin();
+            std::advance(it, k);
+            chosen = *it;
+            if (tracing) trace << "\t randomly selected event = " << k;
+        }
+        if (tracing) trace << "\n\n     ---- !! END of random select !!  ---- \n\n\n";
+    }
+    lastFiredTransition = chosen->getBoundTransition()->getName();
+    return chosen;
+}
+
+void Simulation::updateSimulationTime(const DateTime& t) {
+    if (currentSimulationTime == t) return;
+    currentSimulationTime = t;
+    if (!initialised && logs()->isSimLogging())
+        logs()->getSimLog() << "measureOut not initialized, couldn't send Time: " << t << "\n";
+}
+
+void Simulation::executeEvent(Binding* b) {
+    if (logs()->isEventLogging())
+        logs()->getEventLog() << "************** EVENT BEGIN *********************"
+                              << currentSimulationTime.FullDateTime() << *b << "\n\n";
+    b->getBoundTransition()->fire(b, fireWeight);
+}
+
+void Simulation::updateAllMeasures(Binding* b, bool accumulate, bool timedOnly) {
+    for (MeasureObj* m : net->getMeasureList()) {
+        if (m->getName() == "ImportanceFunction") continue;
+        if (resetMeasures) m->setFirstValue(true);
+        if (m->precisionReached()) continue;
+        if (m->getFirstValue()) {
+            m->reset(startTime);
+            m->setFirstValue(false);
+        }
+        if (timedOnly && !m->timeaverage() && !m->accumulative()) continue;
+        if (accumulate) m->accum(b, fireWeight);
+    }
+    resetMeasures = false;
+}
+
+std::string Simulation::printEventList(std::list<Binding*>& events) {
+    std::ostringstream text;
+    text << " ******** ---- EventList ---- ********" << "\n";
+    Transition* runOf = nullptr;
+    int listed = 0;
+    bool elided = false;
+    for (Binding* b : events) {
+        if (b->getBoundTransition() != runOf) {
+            runOf = b->getBoundTransition();
+            listed = 0;
+            elided = false;
+            text << *b << "\n";
+            continue;
+        }
+        if (elided) continue;
+        if (listed < MAXCOUNT) {
+            ++listed;
+            text << *b << "\n";
+        } else {
+            elided = true;
+            std::cout << "Binding[..., " << (runOf ? runOf->getName() : std::string())
+                      << ",  ...  ]" << std::endl;
+        }
+    }
+    text << "---- --------- ----" << "\n";
+    return text.str();
+}
+
+// ---------------------------------------------------------------------------
+// Results file
+
+void Simulation::shutdown() {
+    std::cout << "\n\n";
+    std::ofstream file("results.log", std::ios::out | std::ios::trunc);
+    const char* header = simulationType == 0 ? "RESULTS OF TRANSIENT SIMULATION"
+                                             : "RESULTS OF STATIONARY SIMULATION";
+    file << header << "\n";
+    std::cout << header << "\n";
+    double shown = stopTime.FullDateTime();
+    if (simulationType == 1 && noStopTime) shown = (nextSamplingTime - samplingInterval).FullDateTime();
+    file.precision(3);
+    std::cout.precision(3);
+    file << "SIMULATION TIME: " << shown << "\n\n";
+    std::cout << "SIMULATION TIME: " << shown << "\n\n";
+    DateTime start = startTime;
+    for (MeasureObj* m : net->getMeasureList())
+        m->writeResult(file, std::cout, simulationType, &start, &samplingInterval);
+    file.close();
+    std::cout << std::flush;
+}
+
+// ---------------------------------------------------------------------------
+// Result channel
+
+void Simulation::measureOut(DefaultGM* element, MeasureObj* measure) {
+    if (analysisState == 0) return;
+    double mean = 0.0, halfWidth = 0.0;
+    measure->lastEstimate(mean, halfWidth);
+    if (!initialised) {
+        if (logs()->isSimLogging())
+            logs()->getSimLog() << "meassureOut not initialized for measure object: " << number16(mean)
+                                << "\n";
+        return;
+    }
+    std::string message;
+    if (simulationType == 0)
+        message = "TIME;" + number16(nextSamplingTime.FullDateTime()) + "\n";
+    else if (simulationType == 1)
+        message = "TIME;" + number16(currentSimulationTime.FullDateTime()) + "\n";
+    else if (simulationType == 2)
+        message = "TIME;" + number16(restartTime) + "\n";
+    if (measure->getWatch() && (simulationType == 0 || !measure->accumulative()))
+        message += element->getName() + "<" + element->getType() + ":Mean>,<-ConfMin>,<+ConfMax>;" +
+                   number16(mean) + "," + number16(mean - halfWidth) + "," +
+                   number16(mean + halfWidth) + "\n";
+    sendResult(message, true);
+}
 
 void Simulation::measureOut(DefaultGM* element, double value) {
     if (!initialised) {
-        Logging* log = MainClass::getLog();
-        if (log->isSimLogging())
-            log->getSimLog() << "meassureOut not initialized: " << number16(value) << "\n";
+        if (logs()->isSimLogging())
+            logs()->getSimLog() << "meassureOut not initialized: " << number16(value) << "\n";
         return;
     }
     sendResult("TIME;" + number16(currentSimulationTime.FullDateTime()) + "\n" + element->getName() +
@@ -79,9 +317,8 @@ void Simulation::measureOut(DefaultGM* element, double value) {
 
 void Simulation::displayOut(DefaultGM* element, double value) {
     if (!initialised) {
-        Logging* log = MainClass::getLog();
-        if (log->isSimLogging())
-            log->getSimLog() << "displayOut not initialized: " << number16(value) << "\n";
+        if (logs()->isSimLogging())
+            logs()->getSimLog() << "displayOut not initialized: " << number16(value) << "\n";
         return;
     }
     sendResult("TIME;" + number16(currentSimulationTime.FullDateTime()) + "\n" + element->getName() +
@@ -90,10 +327,9 @@ void Simulation::displayOut(DefaultGM* element, double value) {
 }
 
 void Simulation::sendResult(const std::string& message, bool blankLineInTrace) {
-    // The socket of the result port is connected here once the channel exists.
-    Logging* log = MainClass::getLog();
-    if (log->isSimLogging()) {
-        log->getSimLog() << "NO_SOCK: " << message;
-        if (blankLineInTrace) log->getSimLog() << "\n";
+    // Without a result channel the messages go to the simulation trace.
+    if (logs()->isSimLogging()) {
+        logs()->getSimLog() << "NO_SOCK: " << message;
+        if (blankLineInTrace) logs()->getSimLog() << "\n";
     }
 }

@@ -2,14 +2,22 @@
 // The driver of a run. Exactly one exists at a time (Simulation::sim); places
 // and transitions reach it through their net for the simulation clock, the
 // single-step flag and the result channel.
+//
+// Every run repeats one event step: collect the earliest bindings of all
+// transitions, resolve conflicts between simultaneous ones by priority and
+// weight, advance the clock, let the measures observe the state, fire.
 #include <ctime>
+#include <list>
 #include <string>
+#include <vector>
 
 #include "core/DateTime.h"
 #include "engine/RandomWrapper.h"
 
 class NetClass;
 class DefaultGM;
+class Binding;
+class MeasureObj;
 
 class Simulation {
 public:
@@ -21,24 +29,72 @@ public:
     Simulation(const Simulation&) = delete;
     Simulation& operator=(const Simulation&) = delete;
 
+    // Connects the result channel, introduces the driver to the net and
+    // starts every transition up.
+    virtual void init();
     // True in the token game, where the user fires step by step.
     virtual bool isSingleStep() const;
+    // Picks the event to execute among simultaneous candidates; null when
+    // there is none (a dead marking).
+    virtual Binding* resolve_conflicts(std::list<Binding*>& candidates);
+    // Replications at fixed sampling points until every measure is accurate
+    // or the wall-clock limit ends the run.
+    virtual void run_transient(double& alpha);
+    // Batches over one long trajectory until every measure is accurate, the
+    // model time passes the stop time or the wall-clock limit ends the run.
+    virtual void run_stationary(double& alpha);
+    // Writes "results.log" and the same lines to standard output.
+    virtual void shutdown();
+    virtual void initMeasureSocket();
+
+    // Fills `out` with the candidate events: every earliest binding with the
+    // highest priority among them (all = false), or the first binding of every
+    // transition (all = true).
+    void getFirstBindingsOfAllTransitions(std::list<Binding*>* out, bool all);
+    void updateSimulationTime(const DateTime& t);
+    void executeEvent(Binding* b);
+    void updateAllMeasures(Binding* b, bool accumulate, bool timedOnly);
+    void initTransitions();
+    void resetCurrentTime();
+    std::string printEventList(std::list<Binding*>& events);
+
+    // One sampling step for all measures; true when every measure that took
+    // part has reached its accuracy.
+    bool updateSamplingPoints(bool stationaryCheck);
+    // Prepares every measure for a run (fresh) or a replication.
+    void initMeasureList(bool fresh);
 
     const DateTime& getCurrentSimulationTime() const { return currentSimulationTime; }
-    void updateSimulationTime(const DateTime& t);
-    void resetCurrentTime();
+    const std::string& getLastFiredTransition() const { return lastFiredTransition; }
+    int getLoopCount() const { return loopCount; }
+    int getAnalysisState() const { return analysisState; }
+    bool isInitialised() const { return initialised; }
 
-    // Result channel: the value of a watched place or transition, and the
-    // display value of a transition.
+    // Result channel: the estimate of a measure, the value of a watched place
+    // or transition, and the display value of a transition.
+    void measureOut(DefaultGM* element, MeasureObj* measure);
     void measureOut(DefaultGM* element, double value);
     void displayOut(DefaultGM* element, double value);
     bool hasMeasureSocket() const { return false; }
 
     static Simulation* sim;
 
+    // Longest run of one transition's bindings listed in an event-list trace.
+    static constexpr int MAXCOUNT = 10;
+
 protected:
     // Sends one message on the result channel, or traces it when there is none.
     void sendResult(const std::string& message, bool blankLineInTrace);
+    // Builds the net afresh for a run or replication and frees the build it
+    // replaces.
+    void rebuildNet();
+    // Wall-clock seconds since the run started.
+    unsigned long elapsedSeconds() const;
+    bool withinRunTime() const;
+    // A sampling step of a transient replication at nextSamplingTime.
+    void transientSamplingStep(Binding& marker, bool timedOnly, bool& finished, bool update);
+    // Prints a progress line at most every ten seconds.
+    void reportReplicationProgress();
 
     int samplingPoints;
     int loopCount;
@@ -68,4 +124,9 @@ protected:
     bool initialised;
     RandomWrapper random;
     double fireWeight;
+    std::time_t lastReplicationPrint = 0;
+    // Transient runs: the sampling point a replication is at, and how many
+    // replications have observed each point so far.
+    std::size_t pointIndex = 0;
+    std::vector<int> pointObservations;
 };

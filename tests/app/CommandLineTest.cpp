@@ -27,7 +27,7 @@ const char* const kSummary = "total simulation time: ";
 }  // namespace
 
 TEST(CommandLineEcho, EchoesArgumentsAndStartStamp) {
-    TempDir dir;
+    testsupport::WorkDir dir;
     auto r = runScpnsim({"-T", "--mstart", "0", "--mstop", "100", "--seed", "7"}, dir.path());
     EXPECT_TRUE(r.out.rfind("MainClass::main() beginning...\nSimulation called with arguments\n", 0) == 0)
         << r.out;
@@ -37,7 +37,7 @@ TEST(CommandLineEcho, EchoesArgumentsAndStartStamp) {
 }
 
 TEST(CommandLineParser, NoModeIsAParseErrorWithStatus1) {
-    TempDir dir;
+    testsupport::WorkDir dir;
     auto r = runScpnsim({"--mstart", "0"}, dir.path());
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_TRUE(contains(r.err, "PARSE ERROR")) << r.err;
@@ -45,7 +45,7 @@ TEST(CommandLineParser, NoModeIsAParseErrorWithStatus1) {
 }
 
 TEST(CommandLineParser, TwoModesAreAParseError) {
-    TempDir dir;
+    testsupport::WorkDir dir;
     auto r = runScpnsim({"-T", "-S", "--mstart", "0", "--mstop", "1"}, dir.path());
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_TRUE(contains(r.err, "PARSE ERROR")) << r.err;
@@ -53,7 +53,7 @@ TEST(CommandLineParser, TwoModesAreAParseError) {
 }
 
 TEST(CommandLineParser, MalformedValuesAreParseErrors) {
-    TempDir dir;
+    testsupport::WorkDir dir;
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"-T", "--mstart", "abc", "--mstop", "1"},
              {"-T", "--mstart", "0", "--mstop", "1", "--secmax", "x"},
@@ -67,7 +67,7 @@ TEST(CommandLineParser, MalformedValuesAreParseErrors) {
 }
 
 TEST(CommandLineParser, HelpListsEveryOptionAndExitsZero) {
-    TempDir dir;
+    testsupport::WorkDir dir;
     auto r = runScpnsim({"--help"}, dir.path());
     EXPECT_EQ(r.exitStatus, 0);
     for (const char* text :
@@ -83,14 +83,14 @@ TEST(CommandLineParser, HelpListsEveryOptionAndExitsZero) {
 }
 
 TEST(CommandLineParser, VersionTextIsNone) {
-    TempDir dir;
+    testsupport::WorkDir dir;
     auto r = runScpnsim({"--version"}, dir.path());
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_TRUE(contains(r.out, "none")) << r.out;
 }
 
 TEST(CommandLineParser, TruthValuesAcceptWordsAndDigits) {
-    TempDir dir;
+    testsupport::WorkDir dir;
     for (const char* v : {"true", "false", "on", "off", "1", "0"}) {
         auto r = runScpnsim({"-S", "--mstart", "0", "--mstop", "1", "--percentage", v,
                              "--inittrans", v, "--seed", "1"},
@@ -110,7 +110,7 @@ struct FailedCheck {
 class CommandLineChecks : public ::testing::TestWithParam<FailedCheck> {};
 
 TEST_P(CommandLineChecks, ReportsMessageAndEndsWithStatus1) {
-    TempDir dir;
+    testsupport::WorkDir dir;
     std::vector<std::string> args = GetParam().args;
     if (std::find(args.begin(), args.end(), "--seed") == args.end()) {
         args.push_back("--seed");
@@ -145,7 +145,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "Seed must be an integer from 0 to 4294967295."}));
 
 TEST(CommandLineTimes, StationaryAcceptsEqualStartAndStop) {
-    TempDir dir;
+    testsupport::WorkDir dir;
     auto r = runScpnsim({"-S", "--mstart", "5", "--mstop", "5", "--seed", "1"}, dir.path());
     EXPECT_TRUE(contains(r.out, "Running simulation from 00:00:05@12/31/0000 to 00:00:05@12/31/0000 "
                                 ":: displayaddress=NULL\n"))
@@ -153,13 +153,13 @@ TEST(CommandLineTimes, StationaryAcceptsEqualStartAndStop) {
 }
 
 TEST(CommandLineTimes, RestartDoesNotCheckTheOrderOfPlainTimes) {
-    TempDir dir;
+    testsupport::WorkDir dir;
     auto r = runScpnsim({"-R", "--mstart", "5", "--mstop", "1", "--seed", "1"}, dir.path());
     EXPECT_TRUE(contains(r.out, "Running simulation from")) << r.out << r.err;
 }
 
 TEST(CommandLineTimes, CalendarStampsInWrongOrderEndTransientRuns) {
-    TempDir dir;
+    testsupport::WorkDir dir;
     auto r = runScpnsim({"-T", "--start", "00:00:00@01/02/2000", "--stop", "00:00:00@01/01/2000",
                          "--seed", "1"},
                         dir.path());
@@ -170,7 +170,7 @@ TEST(CommandLineTimes, CalendarStampsInWrongOrderEndTransientRuns) {
 }
 
 TEST(CommandLineTimes, CalendarStampsInWrongOrderAreAcceptedForStationaryRuns) {
-    TempDir dir;
+    testsupport::WorkDir dir;
     auto r = runScpnsim({"-S", "--start", "00:00:00@01/02/2000", "--stop", "00:00:00@01/01/2000",
                          "--seed", "1"},
                         dir.path());
@@ -179,7 +179,7 @@ TEST(CommandLineTimes, CalendarStampsInWrongOrderAreAcceptedForStationaryRuns) {
 }
 
 TEST(CommandLineTimes, CalendarStampWinsOverPlainStart) {
-    TempDir dir;
+    testsupport::WorkDir dir;
     auto r = runScpnsim({"-S", "--start", "12:30:15@01/01/2000", "--mstart", "3", "--mstop",
                          "63082585816", "--seed", "1"},
                         dir.path());
@@ -188,7 +188,7 @@ TEST(CommandLineTimes, CalendarStampWinsOverPlainStart) {
 }
 
 TEST(CommandLineSeed, SplitsSeedIntoSixNumbers) {
-    TempDir dir;
+    testsupport::WorkDir dir;
     auto r = runScpnsim({"-S", "--mstart", "0", "--mstop", "1", "--seed", "4194305"}, dir.path());
     EXPECT_TRUE(contains(r.out,
                          "Random seed set to 4194305\n"
@@ -204,7 +204,7 @@ TEST(CommandLineSeed, SplitsSeedIntoSixNumbers) {
 }
 
 TEST(CommandLineSeed, ZeroSeedIsRejectedByTheRandomPackage) {
-    TempDir dir;
+    testsupport::WorkDir dir;
     auto r = runScpnsim({"-S", "--mstart", "0", "--mstop", "1", "--seed", "0"}, dir.path());
     EXPECT_TRUE(contains(r.out, "Random seed set to 0\n")) << r.out;
     for (int i = 0; i < 6; ++i)
@@ -216,7 +216,7 @@ TEST(CommandLineSeed, ZeroSeedIsRejectedByTheRandomPackage) {
 }
 
 TEST(CommandLineSeed, DefaultSeedIsTheWallClock) {
-    TempDir dir;
+    testsupport::WorkDir dir;
     const long before = static_cast<long>(time(nullptr));
     auto r = runScpnsim({"-S", "--mstart", "0", "--mstop", "1"}, dir.path());
     const long after = static_cast<long>(time(nullptr));
@@ -243,20 +243,20 @@ TEST(CommandLineModelName, DerivedFromProgramPath) {
 }
 
 TEST(CommandLineModelName, PrintedFromArgv0) {
-    TempDir dir;
+    testsupport::WorkDir dir;
     auto r = testsupport::run(SCPNSIM_EXE, {"-S", "--mstart", "0", "--mstop", "1", "--seed", "1"},
                               dir.path(), "/opt/run/Net.sim.exe");
     EXPECT_TRUE(contains(r.out, "netname: Net.sim\n")) << r.out;
 }
 
 TEST(CommandLineModes, ProfilingReadsNoTimes) {
-    TempDir dir;
+    testsupport::WorkDir dir;
     auto r = runScpnsim({"-p", "--fcount", "10", "--lcount", "3", "--seed", "1"}, dir.path());
     EXPECT_TRUE(contains(r.out, "Running in profiling mode 10*3\n")) << r.out;
 }
 
 TEST(CommandLineModes, TokenGameNeedsOnlyAStartTime) {
-    TempDir dir;
+    testsupport::WorkDir dir;
     auto r = runScpnsim({"-t", "--mstart", "0", "--seed", "1", "--resport", "127.0.0.1"}, dir.path());
     EXPECT_TRUE(contains(r.out, "Result port set to 127.0.0.1\n"));
     EXPECT_TRUE(contains(r.out, "Running tokengame from 00:00:00@12/31/0000 :: displayaddress=127.0.0.1\n"))
@@ -264,21 +264,21 @@ TEST(CommandLineModes, TokenGameNeedsOnlyAStartTime) {
 }
 
 TEST(CommandLineModes, ModesWithoutADriverSayIDoNotRunAndFail) {
-    TempDir dir;
-    auto r = runScpnsim({"-T", "--mstart", "0", "--mstop", "100", "--seed", "1"}, dir.path());
+    testsupport::WorkDir dir;
+    auto r = runScpnsim({"-R", "--mstart", "0", "--mstop", "100", "--seed", "1"}, dir.path());
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_TRUE(contains(r.out, "not available yet")) << r.out;
 }
 
 TEST(CommandLineLogging, OffByDefaultCreatesNoFiles) {
-    TempDir dir;
+    testsupport::WorkDir dir;
     auto r = runScpnsim({"-S", "--mstart", "0", "--mstop", "1", "--seed", "1"}, dir.path());
     EXPECT_TRUE(contains(r.out, "logging off\n"));
     EXPECT_FALSE(dir.exists("Log"));
 }
 
 TEST(CommandLineLogging, MissingFolderIsReportedPerFile) {
-    TempDir dir;
+    testsupport::WorkDir dir;
     auto r = runScpnsim({"-S", "--mstart", "0", "--mstop", "1", "--seed", "1", "-l"}, dir.path());
     EXPECT_TRUE(contains(r.out,
                          "logging on (folder: Log)\n"
@@ -290,7 +290,7 @@ TEST(CommandLineLogging, MissingFolderIsReportedPerFile) {
 }
 
 TEST(CommandLineLogging, ExistingFolderGetsTheThreeFiles) {
-    TempDir dir;
+    testsupport::WorkDir dir;
     std::filesystem::create_directory(dir.path() / "Log");
     auto r = runScpnsim({"-S", "--mstart", "0", "--mstop", "1", "--seed", "1", "--log"}, dir.path());
     EXPECT_FALSE(contains(r.out, "could not open"));
@@ -300,7 +300,7 @@ TEST(CommandLineLogging, ExistingFolderGetsTheThreeFiles) {
 }
 
 TEST(CommandLineLogging, LogdirChoosesTheFolder) {
-    TempDir dir;
+    testsupport::WorkDir dir;
     std::filesystem::create_directory(dir.path() / "traces");
     auto r = runScpnsim({"-S", "--mstart", "0", "--mstop", "1", "--seed", "1", "-l", "--logdir",
                          "traces"},
@@ -340,6 +340,8 @@ void recordSettings(const SimulationSettings& s, double alpha) {
 std::string runMainInProcess(std::vector<std::string> args) {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
+    testsupport::WorkDir dir;
+    testsupport::ScopedCwd cwd(dir.path());
     testsupport::CaptureStream capture(std::cout);
     Server::simulationRunner = &recordSettings;
     MainClass program;

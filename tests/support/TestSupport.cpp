@@ -92,8 +92,25 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
     return r;
 }
 
+// Test binaries that do not run scpnsim (the model compiler's) leave it out.
+#ifdef SCPNSIM_EXE
 RunResult runScpnsim(const std::vector<std::string>& args, const fs::path& workdir) {
     return run(SCPNSIM_EXE, args, workdir);
+}
+#endif
+
+std::string markingXml(int threads, int slots) {
+    std::string xml = "<?xml version=\"1.0\"?>\n<marking>\n";
+    for (int i = 0; i < threads; ++i) xml += "  <token place=\"P_thread_pool\" value=\"0\"/>\n";
+    for (int i = 0; i < slots; ++i) xml += "  <token place=\"C1_sem\" value=\"0\"/>\n";
+    return xml + "</marking>\n";
+}
+
+ScopedCwd::ScopedCwd(const fs::path& dir) : old_(fs::current_path()) { fs::current_path(dir); }
+
+ScopedCwd::~ScopedCwd() {
+    std::error_code ec;
+    fs::current_path(old_, ec);
 }
 
 struct CaptureStream::Impl {

@@ -25,6 +25,28 @@ private:
     std::filesystem::path dir_;
 };
 
+// A marking file with `threads` free worker threads and `slots` semaphore
+// slots for the model's net.
+std::string markingXml(int threads = 4, int slots = 5);
+
+// A working directory holding a marking file, as every run of the model needs.
+class WorkDir : public TempDir {
+public:
+    explicit WorkDir(int threads = 4, int slots = 5) { write("marking.xml", markingXml(threads, slots)); }
+};
+
+// Makes `dir` the current directory while alive.
+class ScopedCwd {
+public:
+    explicit ScopedCwd(const std::filesystem::path& dir);
+    ~ScopedCwd();
+    ScopedCwd(const ScopedCwd&) = delete;
+    ScopedCwd& operator=(const ScopedCwd&) = delete;
+
+private:
+    std::filesystem::path old_;
+};
+
 struct RunResult {
     int exitStatus = -1;  // exit status, or -1 when the process did not exit normally
     std::string out;      // standard output
