@@ -94,15 +94,16 @@ public:
     PtrRefCounter* GetRefObject() const { return m_pRefCount; }
 
     void ResetPtr() {
-        if (m_pRefCount == nullptr) {
-            m_pRawPtr = nullptr;
-            return;
-        }
-        const int result = m_pRefCount->SubtractActiveRef();
-        if (result != PtrRefCounter::kKeep) delete m_pRawPtr;
-        if (result == PtrRefCounter::kDeleteObjectAndCounter) delete m_pRefCount;
+        // The handle is emptied first, so nothing can reach the object or
+        // the counter through it once they may be gone.
+        T* raw = m_pRawPtr;
+        PtrRefCounter* counter = m_pRefCount;
         m_pRawPtr = nullptr;
         m_pRefCount = nullptr;
+        if (counter == nullptr) return;
+        const int result = counter->SubtractActiveRef();
+        if (result != PtrRefCounter::kKeep) delete raw;
+        if (result == PtrRefCounter::kDeleteObjectAndCounter) delete counter;
     }
 
 private:

@@ -381,4 +381,13 @@ struct TransitionStreams {
 // TransitionStreams made just before owns.
 inline void reseed() { ASSERT_TRUE(RandomWrapper::SetPackageSeed(knownSeed())); }
 
+// A test transition registered with `net` (which then owns it).
+inline TestTransition* addTransition(Net& net, int id, const char* name, bool infinite = false) {
+    TestTransition::Options o;
+    o.infinite = infinite;
+    auto* t = new TestTransition(id, name, &net, o);
+    net.addTransition(t);
+    return t;
+}
+
 }  // namespace enginetest

@@ -17,14 +17,6 @@ using testsupport::TempDir;
 
 namespace {
 
-TestTransition* addTransition(Net& net, int id, const char* name, bool infinite = false) {
-    TestTransition::Options o;
-    o.infinite = infinite;
-    auto* t = new TestTransition(id, name, &net, o);
-    net.addTransition(t);
-    return t;
-}
-
 // A search that offers one candidate: the first free token of every input
 // place (used where the test wants to know which tokens get bound).
 void bindFirstFreeTokens(TestTransition* t) {

@@ -20,14 +20,6 @@ using testsupport::TempDir;
 
 namespace {
 
-TestTransition* addTransition(Net& net, int id, const char* name, bool infinite = false) {
-    TestTransition::Options o;
-    o.infinite = infinite;
-    auto* t = new TestTransition(id, name, &net, o);
-    net.addTransition(t);
-    return t;
-}
-
 // A transition made through the attribute form of the constructor.
 class AttributeTransition : public Transition {
 public:
