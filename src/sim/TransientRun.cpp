@@ -84,6 +84,8 @@ void Simulation::run_transient(double& alphaArg) {
         reportReplicationProgress();
     }
 
+    std::cout << "replications completed: " << loopCount << " (" << elapsedSeconds() << " s)"
+              << std::endl;
     if (loopCount <= 5)
         std::cout << "WARNING NO ANALYSIS DONE: THE NUMBER OF LOOPS IN TRANSIENT SIMULATION LESS THAN TEN."
                   << std::endl;
@@ -100,6 +102,12 @@ void Simulation::transientSamplingStep(Binding& marker, bool timedOnly, bool& fi
     const bool precise = updateSamplingPoints(false);
     finished = finished && loopCount > 5 && precise;
     nextSamplingTime += samplingInterval;
+    // Repeated addition drifts by rounding (0 + 3 x 33.33.. need not give
+    // 100); the last point must fall on the stop time exactly, or a
+    // replication could miss it and no replication could ever be judged.
+    if (std::isfinite(samplingInterval) &&
+        std::fabs(nextSamplingTime - stopTime) <= 1e-9 * std::fabs(samplingInterval))
+        nextSamplingTime = stopTime;
     ++pointIndex;
 }
 
@@ -130,7 +138,12 @@ bool Simulation::updateSamplingPoints(bool stationaryCheck) {
         m->setEpsMax(epsMax);
         if (simulationType == 0) {
             const double v = m->measure(-1.0);
-            const bool lastPoint = nextSamplingTime >= stopTime - samplingInterval;
+            // Accuracy is decided once per replication, at its final point (the
+            // stop time), so that the decision sees every point; judging one
+            // interval earlier would declare a measure accurate without its
+            // final point and leave that row out of the results.
+            const bool lastPoint = nextSamplingTime.FullDateTime() + samplingInterval / 2.0 >
+                                   stopTime.FullDateTime();
             const bool judged = analysisState != 0;
             const bool precise = m->makeTransientAnalysis(alpha, v, before, lastPoint && judged);
             if (judged) result = result && precise;

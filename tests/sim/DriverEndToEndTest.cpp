@@ -1,0 +1,201 @@
+// The simulation modes of the real program, run in a working directory with
+// a marking file: verdicts, the results file, reproducibility from the seed,
+// a dead initial marking, and the modes and values that are refused.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/TestSupport.h"
+
+using testsupport::RunResult;
+using testsupport::runScpnsim;
+using testsupport::WorkDir;
+
+namespace {
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+bool startsWith(const std::string& text, const std::string& head) { return text.rfind(head, 0) == 0; }
+
+int countOf(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+// Standard output without the lines that depend on the wall clock.
+std::string withoutWallClockLines(const std::string& text) {
+    static const char* const kWallClock[] = {"starting simulation at", "total simulation time:",
+                                             "replications completed:", "batches closed:",
+                                             "remaining relative error"};
+    std::istringstream in(text);
+    std::string line, kept;
+    while (std::getline(in, line)) {
+        bool drop = false;
+        for (const char* prefix : kWallClock) drop = drop || startsWith(line, prefix);
+        if (!drop) kept += line + "\n";
+    }
+    return kept;
+}
+
+const std::vector<std::string> kMeasureBlocks = {
+    "Measure: C1_in_use\n",      "Measure: Binary_accuracy\n", "Measure: Binary_specificity\n",
+    "Measure: Binary_recall\n",  "Measure: Binary_precision\n", "Measure: Binary_f1Score\n",
+    "Measure: fsdf\n",           "Measure: PlaceTP\n"};
+
+const std::string kTransientSuccess = "\nSIMULATION SUCCESSFUL\n";
+const std::string kTransientAbort = "\nABORT SIMULATION. REACHED MAXIMUM RUNNING TIME.\n";
+
+}  // namespace
+
+TEST(DriverEndToEnd, TransientRunPrintsAVerdictAndWritesTheResultsFile) {
+    WorkDir dir;
+    const RunResult r = runScpnsim(
+        {"-T", "--mstart", "0", "--mstop", "100", "--nofsampling", "5", "--secmax", "2", "--seed", "1"},
+        dir.path());
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, kTransientSuccess) || contains(r.out, kTransientAbort)) << r.out;
+    ASSERT_TRUE(dir.exists("results.log"));
+    const std::string results = dir.read("results.log");
+    EXPECT_TRUE(startsWith(results, "RESULTS OF TRANSIENT SIMULATION\nSIMULATION TIME: 100\n\n")) << results;
+    // Every measure has a block, in the order of the model's measure list.
+    std::size_t previous = 0;
+    for (const std::string& block : kMeasureBlocks) {
+        const std::size_t at = results.find(block);
+        ASSERT_NE(at, std::string::npos) << block;
+        EXPECT_GT(at, previous) << block;
+        previous = at;
+    }
+    // The results also go to standard output.
+    EXPECT_TRUE(contains(r.out, "\n\nRESULTS OF TRANSIENT SIMULATION\nSIMULATION TIME: 100\n\n")) << r.out;
+}
+
+TEST(DriverEndToEnd, StationaryRunPrintsAVerdictAndWritesTheResultsFile) {
+    WorkDir dir;
+    const RunResult r =
+        runScpnsim({"-S", "--mstart", "0", "--mstop", "100", "--secmax", "2", "--seed", "1"}, dir.path());
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "\nSIMULATION SUCCESSFUL\n") ||
+                contains(r.out, "\nABORTED SIMULATION. REACHED MAXIMUM MODEL TIME.\n") ||
+                contains(r.out, "\nABORTED SIMULATION. REACHED MAXIMUM RUN TIME.\n"))
+        << r.out;
+    ASSERT_TRUE(dir.exists("results.log"));
+    const std::string results = dir.read("results.log");
+    EXPECT_TRUE(startsWith(results, "RESULTS OF STATIONARY SIMULATION\nSIMULATION TIME: 100\n\n")) << results;
+    // Only the time-averaged measure takes part in a stationary run.
+    EXPECT_TRUE(contains(results, "Measure: C1_in_use\n")) << results;
+    EXPECT_FALSE(contains(results, "Measure: Binary_recall\n")) << results;
+    EXPECT_TRUE(contains(r.out, "Ignoring Measure Binary_recall")) << r.out;
+    EXPECT_TRUE(contains(r.out, "Ignoring Measure fsdf")) << r.out;
+}
+
+// A stationary run without wall-clock limit that ends on the model time, and
+// a transient run that ends on precision, are the same run for the same seed.
+TEST(DriverEndToEnd, TheSameSeedGivesTheSameRun) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string verdict;
+    };
+    const std::vector<Case> cases = {
+        {{"-S", "--mstart", "0", "--mstop", "2000", "--secmax", "0", "--seed", "7"},
+         "\nABORTED SIMULATION. REACHED MAXIMUM MODEL TIME.\n"},
+        {{"-T", "--mstart", "0", "--mstop", "100", "--nofsampling", "5", "--secmax", "0", "--seed", "1",
+          "--epsmax", "50"},
+         kTransientSuccess},
+    };
+    for (const Case& c : cases) {
+        WorkDir first, second;
+        const RunResult a = runScpnsim(c.args, first.path());
+        const RunResult b = runScpnsim(c.args, second.path());
+        ASSERT_EQ(a.exitStatus, 0) << a.err;
+        ASSERT_EQ(b.exitStatus, 0) << b.err;
+        EXPECT_TRUE(contains(a.out, c.verdict)) << a.out;
+        EXPECT_TRUE(contains(b.out, c.verdict)) << b.out;
+        const std::string resultsA = first.read("results.log");
+        EXPECT_FALSE(resultsA.empty());
+        EXPECT_EQ(resultsA, second.read("results.log")) << c.args[0];
+        EXPECT_EQ(withoutWallClockLines(a.out), withoutWallClockLines(b.out)) << c.args[0];
+        EXPECT_TRUE(contains(a.out, "Global fire count: ")) << a.out;
+
+        // Another seed gives another run.
+        std::vector<std::string> otherArgs = c.args;
+        for (std::size_t i = 0; i + 1 < otherArgs.size(); ++i)
+            if (otherArgs[i] == "--seed") otherArgs[i + 1] = "12345";
+        WorkDir third;
+        const RunResult other = runScpnsim(otherArgs, third.path());
+        ASSERT_EQ(other.exitStatus, 0) << other.err;
+        EXPECT_NE(third.read("results.log"), resultsA) << c.args[0];
+    }
+}
+
+TEST(DriverEndToEnd, WithoutThreadsTheMarkingIsDead) {
+    {
+        WorkDir dir(0, 5);
+        const RunResult r =
+            runScpnsim({"-S", "--mstart", "0", "--mstop", "100", "--secmax", "2", "--seed", "1"}, dir.path());
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        EXPECT_TRUE(contains(r.out, "WARNING: Stationary simulation stops at a dead marking.\n")) << r.out;
+        EXPECT_TRUE(contains(r.out, "\nNUMBER OF EVENTS LESS THAN 3. NO MEASURE HAS REACHED THE PREDEFINED "
+                                    "ACCURACY.\n"))
+            << r.out;
+        EXPECT_TRUE(contains(r.out, "\nABORTED SIMULATION. REACHED MAXIMUM RUN TIME.\n")) << r.out;
+        EXPECT_TRUE(contains(r.out, "Global fire count: 0\n")) << r.out;
+        EXPECT_TRUE(dir.exists("results.log"));
+    }
+    {
+        // Every replication samples the unchanged marking, so the estimates
+        // are exact and the run ends on precision.
+        WorkDir dir(0, 5);
+        const RunResult r = runScpnsim(
+            {"-T", "--mstart", "0", "--mstop", "100", "--nofsampling", "5", "--secmax", "0", "--seed", "1"},
+            dir.path());
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        EXPECT_TRUE(contains(r.out, kTransientSuccess)) << r.out;
+        EXPECT_TRUE(contains(r.out, "Global fire count: 0\n")) << r.out;
+        const std::string results = dir.read("results.log");
+        EXPECT_TRUE(startsWith(results, "RESULTS OF TRANSIENT SIMULATION\n")) << results;
+        EXPECT_FALSE(contains(results, "Has not reached predefined accuracy")) << results;
+    }
+}
+
+TEST(DriverEndToEnd, ZeroSamplingPointsAreRefusedForATransientRun) {
+    WorkDir dir;
+    const RunResult r = runScpnsim(
+        {"-T", "--mstart", "0", "--mstop", "100", "--nofsampling", "0", "--secmax", "1", "--seed", "1"},
+        dir.path());
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_TRUE(contains(r.err + r.out, "Number of sampling points must be at least 1.")) << r.out << r.err;
+    EXPECT_FALSE(dir.exists("results.log"));
+    EXPECT_FALSE(contains(r.out, "SIMULATION")) << r.out;
+}
+
+TEST(DriverEndToEnd, ModesWithoutADriverAreStillNotAvailable) {
+    const std::vector<std::vector<std::string>> commands = {
+        {"-R", "--mstart", "0", "--mstop", "100", "--seed", "1"},
+        {"-p", "--fcount", "100", "--lcount", "1", "--seed", "1"},
+        {"-t", "--mstart", "0", "--seed", "1"},
+    };
+    for (const auto& args : commands) {
+        WorkDir dir;
+        const RunResult r = runScpnsim(args, dir.path());
+        EXPECT_EQ(r.exitStatus, 1) << args[0];
+        EXPECT_EQ(countOf(r.out, "not available yet"), 1) << args[0] << "\n" << r.out;
+        EXPECT_FALSE(dir.exists("results.log")) << args[0];
+    }
+}
+
+TEST(DriverEndToEnd, AResultPortIsReportedAsNotSupportedAndTheRunGoesOn) {
+    WorkDir dir;
+    const RunResult r = runScpnsim({"-S", "--mstart", "0", "--mstop", "100", "--secmax", "2", "--seed", "1",
+                                    "--resport", "127.0.0.1:7777"},
+                                   dir.path());
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(countOf(r.out, "not supported yet"), 1) << r.out;
+    EXPECT_TRUE(contains(r.out, "127.0.0.1:7777")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\nRESULTS OF STATIONARY SIMULATION\n")) << r.out;
+    EXPECT_TRUE(dir.exists("results.log"));
+}
