@@ -1,6 +1,7 @@
 #include "measures/MeasureObj.h"
 
 #include <cmath>
+#include <iterator>
 #include <iomanip>
 
 #include "measures/Quantiles.h"
@@ -55,6 +56,7 @@ void MeasureObj::prepareRun(unsigned samplingPoints) {
     SampleBlocks.assign(samplingPoints, std::list<double>());
     mean_transient.assign(samplingPoints, 0.0);
     m2.assign(samplingPoints, 0.0);
+    batchStats = BatchStatistics();
     prepareReplication();
 }
 
@@ -133,20 +135,13 @@ bool MeasureObj::makeStationaryAnalysis(double& alpha, double, double) {
     if (SampleBlocks.empty() || SampleBlocks.front().size() < 2) return precision_reached;
     const std::list<double>& values = SampleBlocks.front();
     const double n = static_cast<double>(values.size());
+    foldNewBatchValues();
 
-    double sum = 0.0;
-    bool someNonZero = false;
-    for (double v : values) {
-        sum += v;
-        if (sum != 0.0) someNonZero = true;
-    }
-    const double mean = sum / n;
+    const double mean = batchStats.sum / n;
     AveragedMean.push_back(mean);
-
-    double squares = 0.0;
-    for (double v : values) squares += (v - mean) * (v - mean);
-    const double variance = squares / (n - 1.0);
+    const double variance = batchStats.squares / (n - 1.0);
     Variance.push_back(variance);
+    const bool someNonZero = batchStats.someNonZero;
 
     const double t = student_distr(static_cast<int>(values.size()) - 1, 1.0 - alpha / 2.0);
     const double h = std::sqrt(variance) * t / std::sqrt(n);
@@ -161,6 +156,21 @@ bool MeasureObj::makeStationaryAnalysis(double& alpha, double, double) {
     Epsilon.push_back(h / mean);  // the sign of the mean is kept
     precision_reached = measure_reached_precision(static_cast<unsigned>(values.size()), 1, true);
     return precision_reached;
+}
+
+void MeasureObj::foldNewBatchValues() {
+    const std::list<double>& values = SampleBlocks.front();
+    auto it = batchStats.folded == 0 ? values.begin() : std::next(batchStats.last);
+    for (; it != values.end(); ++it) {
+        const double v = *it;
+        batchStats.sum += v;
+        if (batchStats.sum != 0.0) batchStats.someNonZero = true;
+        ++batchStats.folded;
+        const double delta = v - batchStats.mean;
+        batchStats.mean += delta / static_cast<double>(batchStats.folded);
+        batchStats.squares += delta * (v - batchStats.mean);
+        batchStats.last = it;
+    }
 }
 
 bool MeasureObj::measure_reached_precision(unsigned samples, unsigned points, bool single) {

@@ -158,6 +158,21 @@ protected:
     std::string name;         // the measure's name (the same text as the element name)
 
 private:
+    // Running statistics of the first block's batch values, so that each
+    // stationary analysis only folds in the values added since the last one
+    // instead of walking all of them (a long run closes many thousands of
+    // batches). The sum is formed in the same order as a full pass would.
+    struct BatchStatistics {
+        std::size_t folded = 0;               // values folded in so far
+        std::list<double>::const_iterator last;  // the last value folded in
+        double sum = 0.0;                     // their sum, in order
+        bool someNonZero = false;             // a partial sum differed from 0
+        double mean = 0.0;                    // running mean (Welford)
+        double squares = 0.0;                 // sum of squared deviations from it
+    } batchStats;
+    void foldNewBatchValues();
+
+private:
     void writeAccuracyWarning(std::ostream& os) const;
     void writeTransientTable(std::ostream& file, std::ostream& console, const DateTime* start,
                              const double* interval);
