@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 scripts/build.sh
 cd examples/basic
 status=0
-../../build/scpnsim -T --mstart 0 --mstop 100 --nofsampling 5 --secmax 60 --seed 1 || status=$?
+../../build/scpnsim -T --mstart 0 --mstop 100 --nofsampling 5 --epsmax 5 --secmax 60 --seed 1 || status=$?
 if [ -f results.log ]; then
   echo "---- results.log ----"
   cat results.log
