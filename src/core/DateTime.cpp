@@ -272,10 +272,19 @@ bool DateTime::Check(const std::string& text) {
 }
 
 DateTime DateTime::Today() {
+    // Every new token is stamped with the wall clock, so this runs for each
+    // token a model creates; the local-time conversion is done once per
+    // second of the clock.
+    thread_local std::time_t lastSecond = static_cast<std::time_t>(-1);
+    thread_local DateTime lastValue;
     const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return DateTime(local);
+    if (now != lastSecond) {
+        std::tm local{};
+        localtime_r(&now, &local);
+        lastValue = DateTime(local);
+        lastSecond = now;
+    }
+    return lastValue;
 }
 
 bool DateTime::IsLeapYear(int year) { return leapYear(year); }

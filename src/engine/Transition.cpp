@@ -353,9 +353,11 @@ Binding* Transition::getNextEvent() const { return bindings.empty() ? nullptr : 
 // Time-guard optimisation
 
 bool Transition::isOptimizingTimeguardTransition() const {
+    // Asked on every notification: the plain flags first, the virtual
+    // questions only when they can still matter.
+    if (!timeguardOptimization || isInfinite || !immediate || !hasTimeguard()) return false;
     Simulation* sim = net ? net->getSimulation() : nullptr;
-    const bool singleStep = sim != nullptr && sim->isSingleStep();
-    return timeguardOptimization && hasTimeguard() && !singleStep && !isInfinite && immediate;
+    return sim == nullptr || !sim->isSingleStep();
 }
 
 void Transition::addTimeguardBinding(const DateTime& at) {

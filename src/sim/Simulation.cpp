@@ -310,6 +310,9 @@ void Simulation::measureOut(DefaultGM* element, double value) {
             logs()->getSimLog() << "meassureOut not initialized: " << number16(value) << "\n";
         return;
     }
+    // Watched elements report after every firing: skip building a message
+    // that nobody would receive.
+    if (!hasMeasureSocket() && !logs()->isSimLogging()) return;
     sendResult("TIME;" + number16(currentSimulationTime.FullDateTime()) + "\n" + element->getName() +
                    "<" + element->getType() + ">;" + number16(value) + "\n",
                true);
@@ -321,6 +324,7 @@ void Simulation::displayOut(DefaultGM* element, double value) {
             logs()->getSimLog() << "displayOut not initialized: " << number16(value) << "\n";
         return;
     }
+    if (!hasMeasureSocket() && !logs()->isSimLogging()) return;
     sendResult("TIME;" + number16(currentSimulationTime.FullDateTime()) + "\n" + element->getName() +
                    "<" + element->getType() + ":Display>;" + number16(value) + "\n",
                false);
