@@ -198,7 +198,7 @@ void Server::start(int argc, char** argv) {
                 failCheck(cmd, "Number of sampling points must be at least 1.");
 
             if (secmax.isSet()) {
-                maxRunTime = secmax.getValue() == 0 ? std::numeric_limits<unsigned int>::max()
+                maxRunTime = secmax.getValue() == 0 ? Simulation::kNoRunTimeLimit
                                                     : secmax.getValue();
             }
 

@@ -79,6 +79,9 @@ public:
 
     static Simulation* sim;
 
+    // The wall-clock limit that stands for none (what a requested limit of 0 becomes).
+    static constexpr unsigned int kNoRunTimeLimit = 0xFFFFFFFFu;
+
     // Longest run of one transition's bindings listed in an event-list trace.
     static constexpr int MAXCOUNT = 10;
 

@@ -3,7 +3,6 @@
 // analysed until every measure is accurate, the model time passes the stop
 // time, the marking is dead or the wall-clock limit is reached.
 #include <iostream>
-#include <limits>
 
 #include "app/MainClass.h"
 #include "core/NetClass.h"
@@ -11,7 +10,6 @@
 #include "sim/Simulation.h"
 
 namespace {
-constexpr unsigned int kNoRunTimeLimit = std::numeric_limits<unsigned int>::max();
 constexpr int kBatchEvents = 100;
 constexpr std::time_t kProgressEvery = 10;
 }  // namespace

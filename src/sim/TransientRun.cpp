@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
-#include <limits>
 
 #include "app/MainClass.h"
 #include "core/NetClass.h"
@@ -14,7 +13,6 @@
 #include "sim/Simulation.h"
 
 namespace {
-constexpr unsigned int kNoRunTimeLimit = std::numeric_limits<unsigned int>::max();
 constexpr std::time_t kProgressEvery = 10;  // seconds between progress lines
 }  // namespace
 
