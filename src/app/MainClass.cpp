@@ -1,13 +1,20 @@
 #include "app/MainClass.h"
 
 #include <iostream>
+#include <new>
 
 #include "app/Server.h"
 #include "core/DateTime.h"
 #include "core/Token.h"
 #include "engine/Transition.h"
+#include "platform/StopRequest.h"
 
 Logging MainClass::log;
+
+namespace {
+// The kernel reaches the log manager through its own layer.
+[[maybe_unused]] const bool logInstalled = (Logging::installProcess(MainClass::getLog()), true);
+}  // namespace
 
 Logging* MainClass::getLog() { return &log; }
 
@@ -29,8 +36,21 @@ int MainClass::main(int argc, char** argv) {
     const DateTime startStamp = DateTime::Today();
     std::cout << "starting simulation at " << startStamp << std::endl;
 
+    stoprequest::install();
     Server* server = new Server();
-    server->start(argc, argv);
+    int status = 0;
+    try {
+        server->start(argc, argv);
+        status = server->getExitStatus();
+    } catch (const std::bad_alloc&) {
+        // The previous results stay as they were: results.log is only ever
+        // replaced whole.
+        std::cout << std::flush;
+        std::cerr << "ERROR: the run needs more memory than this machine can give; it ends "
+                     "without results."
+                  << std::endl;
+        return 1;
+    }
     delete server;
 
     const DateTime endStamp = DateTime::Today();
@@ -41,5 +61,5 @@ int MainClass::main(int argc, char** argv) {
     std::cout << "Total # tokens allocated: " << Token::tokenCounter << std::endl;
     std::cout << "Max # tokens at the same time: " << Token::maxConcTokenCounter << std::endl;
     std::cout << "Global fire count: " << Transition::globalFireCount << std::endl;
-    return 0;
+    return status;
 }

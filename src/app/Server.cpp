@@ -2,12 +2,16 @@
 
 #include <tclap/CmdLine.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <iostream>
 #include <limits>
 
 #include "app/BoolText.h"
+#include "app/StrictValue.h"
 #include "app/MainClass.h"
 #include "engine/RandomWrapper.h"
 #include "sim/Simulation.h"
@@ -77,36 +81,41 @@ void Server::start(int argc, char** argv) {
     TCLAP::ValueArg<std::string> startArg("", "start", "Start time", false, "",
                                           "hh:mm:ss@mm/dd/yyyy");
     TCLAP::ValueArg<std::string> stopArg("", "stop", "Stop time", false, "", "hh:mm:ss@mm/dd/yyyy");
-    TCLAP::ValueArg<double> mstart("", "mstart", "Start time", false, 0.0, "Value >= 0");
-    TCLAP::ValueArg<double> mstop("", "mstop", "Stop time", false, 0.0, "Value >  Start time >= 0");
-    TCLAP::ValueArg<long> fcount("", "fcount", "Number of transitions to fire before stop.", false,
-                                 0, "integer>0");
-    TCLAP::ValueArg<long> lcount("", "lcount", "How many times to repeat each profiling run.",
-                                 false, 0, "integer>0");
+    TCLAP::ValueArg<StrictValue<double>> mstart("", "mstart", "Start time", false, 0.0, "Value >= 0");
+    TCLAP::ValueArg<StrictValue<double>> mstop("", "mstop", "Stop time", false, 0.0,
+                                               "Value >  Start time >= 0");
+    TCLAP::ValueArg<StrictValue<long>> fcount("", "fcount", "Number of transitions to fire before stop.",
+                                              false, 0L, "integer>0");
+    TCLAP::ValueArg<StrictValue<long>> lcount("", "lcount",
+                                              "How many times to repeat each profiling run.", false,
+                                              0L, "integer>0");
     TCLAP::SwitchArg log("l", "log", "Enable logging", false);
     TCLAP::ValueArg<std::string> logdir("", "logdir", "Directory for logging output.", false, "",
                                         "Path to directory");
-    TCLAP::ValueArg<unsigned long> seed("", "seed", "Random seed", false,
-                                        static_cast<unsigned long>(std::time(nullptr)), "integer");
-    TCLAP::ValueArg<double> confidence("", "confidence", "Confidence Interval.", false, 80.0,
-                                       "80.0 <= double <= 99.8");
-    TCLAP::ValueArg<double> epsmax("", "epsmax", "Max. relative fault.", false, 1.0,
-                                   "1.0 < double < 100.0");
-    TCLAP::ValueArg<unsigned int> secmax("", "secmax", "Max. runtime in seconds.", false, 1,
-                                         "integer>0");
-    TCLAP::ValueArg<unsigned int> nofsampling("", "nofsampling", "Number of sampling points.", false,
-                                              1, "integer>0");
+    TCLAP::ValueArg<StrictValue<unsigned long>> seed(
+        "", "seed", "Random seed", false, static_cast<unsigned long>(std::time(nullptr)), "integer");
+    TCLAP::ValueArg<StrictValue<double>> confidence("", "confidence", "Confidence Interval.", false,
+                                                    80.0, "80.0 <= double <= 99.8");
+    TCLAP::ValueArg<StrictValue<double>> epsmax("", "epsmax", "Max. relative fault.", false, 1.0,
+                                                "1.0 < double < 100.0");
+    TCLAP::ValueArg<StrictValue<unsigned int>> secmax("", "secmax", "Max. runtime in seconds.", false,
+                                                      1u, "integer>0");
+    TCLAP::ValueArg<StrictValue<unsigned int>> nofsampling("", "nofsampling",
+                                                           "Number of sampling points.", false, 1u,
+                                                           "integer>0");
     TCLAP::ValueArg<BoolText> percentage("", "percentage", "Per cent rule on or off.", false,
                                          BoolText(true), "true-on or false-off");
     // Accepted for compatibility with existing command lines; no run reads it.
     TCLAP::ValueArg<BoolText> inittrans("", "inittrans", "Ignore InitTrans on or off.", false,
                                         BoolText(true), "true-on or false-off");
-    TCLAP::ValueArg<double> thrmin("", "thrmin", "Thresholds min value", false, 0.0,
-                                   "1.0 < double < 100.0");
-    TCLAP::ValueArg<double> thrmax("", "thrmax", "Thresholds max value", false, 0.0,
-                                   "1.0 < double < 100.0");
-    TCLAP::ValueArg<int> thrnumber("", "thrnumber", "Thresholds number", false, 0, "integer>0");
-    TCLAP::ValueArg<int> repeats("", "repeats", "Number of RESTART repeats", false, 0, "integer>0");
+    TCLAP::ValueArg<StrictValue<double>> thrmin("", "thrmin", "Thresholds min value", false, 0.0,
+                                                "1.0 < double < 100.0");
+    TCLAP::ValueArg<StrictValue<double>> thrmax("", "thrmax", "Thresholds max value", false, 0.0,
+                                                "1.0 < double < 100.0");
+    TCLAP::ValueArg<StrictValue<int>> thrnumber("", "thrnumber", "Thresholds number", false, 0,
+                                                "integer>0");
+    TCLAP::ValueArg<StrictValue<int>> repeats("", "repeats", "Number of RESTART repeats", false, 0,
+                                              "integer>0");
 
     cmd.add(resport);
     cmd.add(startArg);
@@ -132,20 +141,24 @@ void Server::start(int argc, char** argv) {
     // Parse errors, --help and --version end the process inside parse().
     cmd.parse(argc, argv);
 
-    // Logging.
+    // Logging. The files are opened (and so emptied) only once every check
+    // of the options has passed, so that a mistyped command line does not
+    // destroy the traces of the last run.
+    const std::string logFolder = logdir.getValue().empty() ? "Log" : logdir.getValue();
     if (log.getValue()) {
-        const std::string folder = logdir.getValue().empty() ? "Log" : logdir.getValue();
-        std::cout << "logging on (folder: " << folder << ")" << std::endl;
-        MainClass::getLog()->setLogFolder(folder);
-        MainClass::getLog()->open();
+        std::cout << "logging on (folder: " << logFolder << ")" << std::endl;
     } else {
         std::cout << "logging off" << std::endl;
     }
+    auto startLogging = [&]() {
+        if (log.getValue()) openLogs(logFolder);
+    };
 
     // Seed.
-    if (seed.getValue() > kMaxSeed) failCheck(cmd, "Seed must be an integer from 0 to 4294967295.");
-    std::cout << "Random seed set to " << seed.getValue() << std::endl;
-    const std::array<unsigned long, 6> seeds = splitSeed(seed.getValue());
+    const unsigned long seedValue = seed.getValue();
+    if (seedValue > kMaxSeed) failCheck(cmd, "Seed must be an integer from 0 to 4294967295.");
+    std::cout << "Random seed set to " << seedValue << std::endl;
+    const std::array<unsigned long, 6> seeds = splitSeed(seedValue);
     for (int i = 0; i < 6; ++i)
         std::cout << "Setting individual seed number " << i << " to " << seeds[i] << std::endl;
     const bool accepted = RandomWrapper::SetPackageSeed(seeds.data());
@@ -158,6 +171,7 @@ void Server::start(int argc, char** argv) {
     if (performance.isSet()) {
         if (!fcount.isSet()) failCheck(cmd, "Missing argument firecount.");
         if (!lcount.isSet()) failCheck(cmd, "Missing argument loopcount.");
+        startLogging();
         buildModel();
         std::cout << "Running in profiling mode " << fcount.getValue() << "*" << lcount.getValue()
                   << std::endl;
@@ -193,15 +207,26 @@ void Server::start(int argc, char** argv) {
                 failCheck(cmd, "Missing argument stop.");
             }
 
-            // A transient run observes at least one sampling point (the start).
+            // A transient run observes at least one sampling point (the stop
+            // time), and at most as many as the memory of the statistics allows.
             if (simulationType == 0 && nofsampling.getValue() == 0)
                 failCheck(cmd, "Number of sampling points must be at least 1.");
+            if (simulationType == 0 && nofsampling.getValue() > Simulation::kMaxSamplingPoints)
+                failCheck(cmd, "Number of sampling points must be at most " +
+                                   std::to_string(Simulation::kMaxSamplingPoints) + ".");
+            checkAccuracyOptions(cmd, confidence.getValue(), epsmax.getValue());
 
             if (secmax.isSet()) {
                 maxRunTime = secmax.getValue() == 0 ? Simulation::kNoRunTimeLimit
-                                                    : secmax.getValue();
+                                                    : static_cast<unsigned int>(secmax.getValue());
             }
 
+            // Calendar stamps in the wrong order pass the checks above; the
+            // run is refused below, after the model is built, but no trace is
+            // opened (and emptied) for it.
+            const bool stopBeforeStart =
+                simulationType == 0 && !(stopTime.FullDateTime() - startTime.FullDateTime() > 0.0);
+            if (!stopBeforeStart) startLogging();
             buildModel();
             std::cout << "Running simulation from " << startTime << " to " << stopTime
                       << " :: displayaddress=" << resultPort << std::endl;
@@ -211,7 +236,7 @@ void Server::start(int argc, char** argv) {
             settings.resultPort = resultPort;
             settings.start = startTime;
             settings.stop = stopTime;
-            settings.samplingPoints = simulationType == 0 ? nofsampling.getValue() : 1;
+            settings.samplingPoints = simulationType == 0 ? nofsampling.getValue().value : 1u;
             settings.simulationType = simulationType;
             settings.modelTimeAxis = modelTimeAxis;
             settings.percentRule = percentage.getValue();
@@ -224,8 +249,7 @@ void Server::start(int argc, char** argv) {
             settings.thrmax = thrmax.getValue();
             settings.thrnumber = thrnumber.getValue();
 
-            // Calendar stamps in the wrong order pass the checks above.
-            if (simulationType == 0 && !(stopTime.FullDateTime() - startTime.FullDateTime() > 0.0)) {
+            if (stopBeforeStart) {
                 std::cout << "Stop time of simulation must be after the start time." << std::endl;
                 std::exit(1);
             }
@@ -233,6 +257,7 @@ void Server::start(int argc, char** argv) {
             alpha = 1.0 - confidence.getValue() / 100.0;
             runSimulation(settings);
         } else if (tokengame.isSet()) {
+            startLogging();
             buildModel();
             std::cout << "Running tokengame from " << startTime
                       << " :: displayaddress=" << resultPort << std::endl;
@@ -254,6 +279,40 @@ namespace {
     std::exit(1);
 }
 }  // namespace
+
+void Server::checkAccuracyOptions(TCLAP::CmdLine& cmd, double confidence, double epsmax) {
+    // The quantile table covers two-sided levels 0.9 to 0.999, that is a
+    // confidence of 80 to 99.8; outside it every half-width would be 0 and
+    // every run "accurate".
+    if (!(confidence >= 80.0 && confidence <= 99.8))
+        failCheck(cmd, "Confidence must be from 80.0 to 99.8.");
+    if (epsmax < 0.0) failCheck(cmd, "Max. relative fault must not be negative.");
+}
+
+void Server::openLogs(const std::string& folder) {
+    // A missing folder is created, as the default "Log" is missing in every
+    // new working directory; what cannot be created or written ends the
+    // program before the run, since the traces were asked for.
+    auto refuse = [&](const std::string& why) {
+        std::cout << std::flush;
+        std::cerr << "ERROR: cannot write the traces in the folder \"" << folder << "\": " << why
+                  << std::endl;
+        std::exit(1);
+    };
+    std::error_code ec;
+    if (!std::filesystem::exists(folder, ec)) {
+        if (ec) refuse(ec.message());
+        std::filesystem::create_directories(folder, ec);
+        if (ec) refuse(ec.message());
+    } else if (!std::filesystem::is_directory(folder, ec)) {
+        refuse("it is not a folder");
+    }
+    Logging* logs = MainClass::getLog();
+    logs->setLogFolder(folder);
+    logs->open();
+    if (!logs->isSimLogging() || !logs->isTransLogging() || !logs->isServerLogging())
+        refuse(std::strerror(errno));
+}
 
 void Server::buildModel() {
     net.buildNet();
@@ -279,6 +338,7 @@ void Server::runSimulation(const SimulationSettings& settings) {
     else
         currentDriver->run_stationary(alpha);
     currentDriver->shutdown();
+    if (!currentDriver->resultsSaved()) exitStatus = 1;
     delete currentDriver;
     currentDriver = nullptr;
 }

@@ -8,6 +8,9 @@
 #include "core/DateTime.h"
 
 class Simulation;
+namespace TCLAP {
+class CmdLine;
+}
 
 // Everything a simulation driver is created with, gathered from the
 // command line in the order the driver takes it.
@@ -53,7 +56,15 @@ public:
     using SimulationRunner = void (*)(const SimulationSettings& settings, double alpha);
     static SimulationRunner simulationRunner;
 
+    // 0 after a run whose results were written, 1 otherwise.
+    int getExitStatus() const { return exitStatus; }
+
 private:
+    // Refuses a confidence outside 80 to 99.8 and a negative tolerance.
+    static void checkAccuracyOptions(TCLAP::CmdLine& cmd, double confidence, double epsmax);
+    // Opens the three traces in `folder` (created when missing); a folder
+    // that cannot hold them ends the program with status 1.
+    static void openLogs(const std::string& folder);
     // Builds the compiled model and loads its stored tokens.
     void buildModel();
     void runSimulation(const SimulationSettings& settings);
@@ -68,4 +79,5 @@ private:
     unsigned int maxRunTime;
     ImplementedNetClass net;
     Simulation* currentDriver;
+    int exitStatus = 0;
 };

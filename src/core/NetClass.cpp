@@ -146,12 +146,25 @@ void NetClass::rebuildForRun(int simulationKind) {
     clearMaps();
     holdStoredMeasures();
     buildNet();
+    adoptStoredMeasures();
     loadMeasureList(simulationKind);
     // Without this every replication would leave a whole net behind and a
     // long transient run would exhaust the memory. Transitions go first:
     // their bindings refer to tokens on the places.
     for (auto& entry : oldTransitions) delete entry.second;
     for (auto& entry : oldPlaces) delete entry.second;
+}
+
+void NetClass::adoptStoredMeasures() {
+    for (MeasureObj* fresh : measureList) {
+        MeasureObj* kept = nullptr;
+        for (MeasureObj* m : storedMeasureList)
+            if (m != fresh && m->getName() == fresh->getName()) kept = m;
+        if (kept == nullptr) continue;
+        for (auto& entry : places) entry.second->replaceMeasure(fresh, kept);
+        for (auto& entry : transitions) entry.second->replaceMeasure(fresh, kept);
+        if (fresh->getRefCount() <= 0) delete fresh;
+    }
 }
 
 void NetClass::holdStoredMeasures() {

@@ -6,12 +6,12 @@
 #include <map>
 #include <string>
 
+#include "core/RunDriver.h"
 #include "core/Token.h"
 
 class Place;
 class Transition;
 class MeasureObj;
-class Simulation;
 
 class NetClass {
 public:
@@ -47,8 +47,9 @@ public:
     std::list<MeasureObj*>& getMeasureList() { return measureList; }
     const std::list<MeasureObj*>& getStoredMeasureList() const { return storedMeasureList; }
 
-    void setSimulation(Simulation* s) { simulation = s; }
-    Simulation* getSimulation() const { return simulation; }
+    // The driver that runs the net, or null.
+    void setSimulation(RunDriver* s) { simulation = s; }
+    RunDriver* getSimulation() const { return simulation; }
 
     void storeMeasureList();
     // Forgets the current build (after storing its measure list) so that the
@@ -72,9 +73,15 @@ protected:
     std::map<std::string, Transition*> transitions;
     std::list<MeasureObj*> measureList;
     std::list<MeasureObj*> storedMeasureList;
-    Simulation* simulation;
+    RunDriver* simulation;
 
 private:
+    // The measures of a rebuild are new objects, but the run's statistics
+    // live in those of the stored list: the new places and transitions are
+    // given the stored ones instead (same name), so that every accumulation
+    // the model describes reaches the measure the run reports, and the new
+    // objects are freed.
+    void adoptStoredMeasures();
     // Measures the registry keeps alive across rebuilds (one reference each).
     void holdStoredMeasures();
     void releaseHeldMeasures();

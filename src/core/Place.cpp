@@ -5,7 +5,6 @@
 #include "core/NetClass.h"
 #include "engine/Transition.h"
 #include "measures/MeasureObj.h"
-#include "sim/Simulation.h"
 
 Place::Place(int placeId, const char* placeName, NetClass* owner, bool firstOnly, unsigned int cap)
     : DefaultGM(placeName, "Place", owner), firstTokensOnly(firstOnly), watch(false), capacity(cap),
@@ -56,6 +55,15 @@ void Place::addMeasure(MeasureObj* m) {
     measures.push_back(m);
 }
 
+void Place::replaceMeasure(MeasureObj* old, MeasureObj* replacement) {
+    for (MeasureObj*& m : measures) {
+        if (m != old) continue;
+        m = replacement;
+        replacement->incrementRefCount();
+        old->decrementRefCount();
+    }
+}
+
 void Place::addToken(Ptr<Token> token) {
     marking.push_back(token);
     notifyGlobalGuardTransitions();
@@ -99,7 +107,7 @@ std::string Place::content() const {
 
 void Place::displContent() {
     if (!watch) return;
-    Simulation* sim = net ? net->getSimulation() : nullptr;
+    RunDriver* sim = net ? net->getSimulation() : nullptr;
     if (sim != nullptr) sim->measureOut(this, static_cast<double>(marking.size()));
 }
 

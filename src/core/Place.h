@@ -32,6 +32,9 @@ public:
     int getInTransitionMultiplicity(int transitionId) const;
     void addGlobalGuardTransition(Transition* t);
     void addMeasure(MeasureObj* m);
+    // Puts `replacement` wherever the place refers to `old`, moving the
+    // holder count with it.
+    void replaceMeasure(MeasureObj* old, MeasureObj* replacement);
 
     const std::list<Transition*>& getInTransitions() const { return inTransitions; }
     const std::list<Transition*>& getOutTransitions() const { return outTransitions; }

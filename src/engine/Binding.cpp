@@ -1,6 +1,9 @@
 #include "engine/Binding.h"
 
+#include <sstream>
+
 #include "engine/Transition.h"
+#include "platform/FatalError.h"
 
 long Binding::idCounter = 0;
 
@@ -63,7 +66,19 @@ void Binding::init(Transition* t, const DateTime& now) {
 void Binding::updateTime(const DateTime& now) {
     TokenList none;
     TokenList& tokens = boundTokens ? *boundTokens : none;
-    time = now + boundTransition->getFiringDelay(tokens);
+    const double delay = boundTransition->getFiringDelay(tokens);
+    // A negative delay would schedule the event in the past and move the
+    // clock backwards; no estimate of such a run means anything.
+    if (!(delay >= 0.0)) {  // also a delay that is not a number
+        std::ostringstream text;
+        text.precision(16);
+        text << "transition \"" << boundTransition->getName() << "\" drew the firing delay " << delay
+             << " s at model time " << now.FullDateTime()
+             << "; a firing delay must be a number of seconds of at least 0. Correct the "
+                "delay distribution of the model. The run ends without results.";
+        fatalError(text.str());
+    }
+    time = now + delay;
     if (!fireEvent) time += static_cast<double>(boundTransition->Timeguard(now));
 }
 

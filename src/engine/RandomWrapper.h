@@ -12,7 +12,8 @@ public:
     // The next uniform number in (0, 1).
     double randu01() const;
     // A whole number from low to high inclusive, each with equal chance, from
-    // one uniform draw. The range has to fit in an int.
+    // one uniform draw. Bounds within the int range give exactly the
+    // package's RandInt; wider bounds are kept, not cut to int.
     long randint(long low, long high) const;
 
     // Seed of the streams created from now on; see RngStream::SetPackageSeed.

@@ -6,12 +6,11 @@
 #include <iterator>
 #include <vector>
 
-#include "app/MainClass.h"
 #include "core/NetClass.h"
 #include "core/Place.h"
 #include "measures/MeasureObj.h"
 #include "platform/Assert.h"
-#include "sim/Simulation.h"
+#include "platform/Logging.h"
 
 long Transition::globalFireCount = 0;
 
@@ -79,11 +78,11 @@ Transition::~Transition() {
     }
 }
 
-bool Transition::tracing() { return MainClass::getLog()->isTransLogging(); }
-std::fstream& Transition::trace() { return MainClass::getLog()->getTransLog(); }
+bool Transition::tracing() { return Logging::process()->isTransLogging(); }
+std::fstream& Transition::trace() { return Logging::process()->getTransLog(); }
 
 DateTime Transition::now() const {
-    Simulation* sim = net ? net->getSimulation() : nullptr;
+    RunDriver* sim = net ? net->getSimulation() : nullptr;
     // Before a driver exists (tests of a bare net) the clock stands at 0.
     return sim ? sim->getCurrentSimulationTime() : DateTime(0.0);
 }
@@ -111,7 +110,7 @@ void Transition::setLogfile(std::string logName, std::string description) {
 }
 
 void Transition::openLogfile(const std::string& logName, const std::string& description) {
-    logfileName = MainClass::getLog()->getLogDir() + "/" + logName;
+    logfileName = Logging::process()->getLogDir() + "/" + logName;
     if (tracing()) trace() << "Opening " << logfileName << " ..." << "\n";
     logfile.open(logfileName, std::ios::in | std::ios::out | std::ios::app);
     logging = logfile.is_open();
@@ -144,6 +143,16 @@ void Transition::addMeasure(MeasureObj* m) {
     m->incrementRefCount();
     measures.insert(m);
     attachedMeasures.push_back(m);
+}
+
+void Transition::replaceMeasure(MeasureObj* old, MeasureObj* replacement) {
+    if (measures.erase(old) > 0) measures.insert(replacement);
+    for (MeasureObj*& m : attachedMeasures) {
+        if (m != old) continue;
+        m = replacement;
+        replacement->incrementRefCount();
+        old->decrementRefCount();
+    }
 }
 
 void Transition::startup() {
@@ -190,7 +199,7 @@ void Transition::updateEventList() {
     else
         searchConfiguration();
     if (tracing()) trace() << name << " startup 6 ..." << "\n";
-    Logging* logs = MainClass::getLog();
+    Logging* logs = Logging::process();
     if (logs->isEventLogging()) {
         std::fstream& out = logs->getEventLog();
         out << "\n" << "EventList of transition " << *this << ":" << "\n";
@@ -310,7 +319,7 @@ TokenList* Transition::extractRandomBinding(TempBindingList* list) {
 void Transition::addBinding(Binding* binding) {
     SCPN_ASSERT(binding->getBoundTokens() != NULL, "src/Transition");
     SCPN_ASSERT(isInfinite || bindings.empty(), "src/Transition");
-    Logging* logs = MainClass::getLog();
+    Logging* logs = Logging::process();
     if (logs->isEventLogging()) logs->getEventLog() << "addToEventList()... " << *binding << "\n";
     bindings.insert(binding);
     for (Ptr<Token>& token : *binding->getBoundTokens()) {
@@ -356,7 +365,7 @@ bool Transition::isOptimizingTimeguardTransition() const {
     // Asked on every notification: the plain flags first, the virtual
     // questions only when they can still matter.
     if (!timeguardOptimization || isInfinite || !immediate || !hasTimeguard()) return false;
-    Simulation* sim = net ? net->getSimulation() : nullptr;
+    RunDriver* sim = net ? net->getSimulation() : nullptr;
     return sim == nullptr || !sim->isSingleStep();
 }
 
@@ -366,7 +375,7 @@ void Transition::addTimeguardBinding(const DateTime& at) {
     Binding* b = new Binding(this, at);
     bindings.insert(b);
     inEventList = true;
-    Logging* logs = MainClass::getLog();
+    Logging* logs = Logging::process();
     if (logs->isEventLogging())
         logs->getEventLog() << "Timeguard-Binding extracted and checked into Eventlist: " << *b << "\n";
 }
@@ -420,7 +429,7 @@ void Transition::fire(Binding* b, double eventWeight) {
     }
     if (displaying) {
         if (tracing()) trace() << name << "... display expression ..." << "\n";
-        Simulation* sim = net ? net->getSimulation() : nullptr;
+        RunDriver* sim = net ? net->getSimulation() : nullptr;
         const double value = display(tokens);
         if (sim != nullptr) sim->displayOut(this, value);
     }
@@ -438,7 +447,7 @@ void Transition::fire(Binding* b, double eventWeight) {
     }
     firing = false;
     if (watch) {
-        Simulation* sim = net ? net->getSimulation() : nullptr;
+        RunDriver* sim = net ? net->getSimulation() : nullptr;
         if (sim != nullptr) sim->measureOut(this, static_cast<double>(fireCount));
     }
     notifyMeasures();

@@ -71,6 +71,9 @@ public:
     void addInPlace(Place* p);
     void addOutPlace(Place* p);
     void addMeasure(MeasureObj* m);
+    // Puts `replacement` wherever the transition refers to `old` (attached
+    // or read through a place), moving the holder count with it.
+    void replaceMeasure(MeasureObj* old, MeasureObj* replacement);
     void updateAffectedTransitionList();
 
     // ---- enabling and binding search ----

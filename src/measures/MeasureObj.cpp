@@ -62,6 +62,12 @@ void MeasureObj::prepareRun(unsigned samplingPoints) {
 
 void MeasureObj::prepareReplication() {
     s_iter = SampleBlocks.begin();
+    undo.open = true;
+    undo.points.clear();
+    undo.mean.swap(AveragedMean);
+    undo.variance.swap(Variance);
+    undo.deltaX.swap(DeltaX);
+    undo.epsilon.swap(Epsilon);
     AveragedMean.clear();
     DeltaX.clear();
     Variance.clear();
@@ -74,10 +80,56 @@ void MeasureObj::prepareReplication() {
     e_iter = Epsilon.begin();
 }
 
-bool MeasureObj::addBatchValue(double v) {
+void MeasureObj::abandonReplication() {
+    if (!undo.open) return;
+    undo.open = false;
+    for (auto it = undo.points.rbegin(); it != undo.points.rend(); ++it) {
+        if (it->index >= mean_transient.size() || it->index >= m2.size()) continue;
+        mean_transient[it->index] = it->mean;
+        m2[it->index] = it->m2;
+    }
+    undo.points.clear();
+    AveragedMean.swap(undo.mean);
+    Variance.swap(undo.variance);
+    DeltaX.swap(undo.deltaX);
+    Epsilon.swap(undo.epsilon);
+    undo.mean.clear();
+    undo.variance.clear();
+    undo.deltaX.clear();
+    undo.epsilon.clear();
+    m_iter = AveragedMean.begin();
+    d_iter = DeltaX.begin();
+    v_iter = Variance.begin();
+    e_iter = Epsilon.begin();
+}
+
+void MeasureObj::completeReplication() {
+    undo.open = false;
+    undo.points.clear();
+    undo.mean.clear();
+    undo.variance.clear();
+    undo.deltaX.clear();
+    undo.epsilon.clear();
+}
+
+bool MeasureObj::addBatchValue(double v, double weight) {
     if (s_iter == SampleBlocks.end()) return false;
     s_iter->push_back(v);
+    if (s_iter == SampleBlocks.begin()) foldBatchValue(v, weight);
     return true;
+}
+
+void MeasureObj::foldBatchValue(double v, double weight) {
+    BatchStatistics& b = batchStats;
+    b.sum += v;
+    if (b.sum != 0.0) b.someNonZero = true;
+    if (b.count++ == 0) b.shift = v;
+    const double z = v - b.shift;
+    b.w += weight;
+    b.wz += weight * z;
+    b.ww += weight * weight;
+    b.wwz += weight * weight * z;
+    b.wwzz += weight * weight * z * z;
 }
 
 std::size_t MeasureObj::batchCount() const {
@@ -114,6 +166,9 @@ bool MeasureObj::makeTransientAnalysis(double& alpha, double x, int a, bool chec
 
     Variance.push_back(variance);
     AveragedMean.push_back(newMean);
+    if (undo.open)
+        undo.points.push_back({static_cast<std::size_t>(mean_transient_iter - mean_transient.begin()),
+                               mean, sum});
     *mean_transient_iter++ = newMean;
     *m2_iter++ = newSum;
 
@@ -133,17 +188,32 @@ bool MeasureObj::makeStationaryAnalysis(double& alpha, double, double) {
     // With fewer than two batch values neither a variance nor a half-width
     // exists; nothing is appended and the accuracy stays as it was.
     if (SampleBlocks.empty() || SampleBlocks.front().size() < 2) return precision_reached;
-    const std::list<double>& values = SampleBlocks.front();
-    const double n = static_cast<double>(values.size());
-    foldNewBatchValues();
+    const BatchStatistics& b = batchStats;
+    const std::size_t count = SampleBlocks.front().size();
+    const double n = static_cast<double>(count);
 
-    const double mean = batchStats.sum / n;
+    // Batches of no model time at all (every event at one instant) carry no
+    // weight; if all are such, each counts alike.
+    const bool weighted = b.w > 0.0;
+    const double w = weighted ? b.w : n;
+    const double wz = weighted ? b.wz : b.sum - n * b.shift;
+    const double c = wz / w;  // the estimate minus the shift
+    const double mean = weighted ? b.shift + c : b.sum / n;
     AveragedMean.push_back(mean);
-    const double variance = batchStats.squares / (n - 1.0);
-    Variance.push_back(variance);
-    const bool someNonZero = batchStats.someNonZero;
 
-    const double t = student_distr(static_cast<int>(values.size()) - 1, 1.0 - alpha / 2.0);
+    double residuals = 0.0;  // sum of w_i^2 (z_i - c)^2
+    double meanWeight = 1.0;
+    if (weighted) {
+        residuals = b.wwzz - 2.0 * c * b.wwz + c * c * b.ww;
+        meanWeight = b.w / n;
+    } else {
+        for (double v : SampleBlocks.front()) residuals += (v - mean) * (v - mean);
+    }
+    if (residuals < 0.0) residuals = 0.0;  // rounding of a (near) constant series
+    const double variance = residuals / (n - 1.0) / (meanWeight * meanWeight);
+    Variance.push_back(variance);
+
+    const double t = student_distr(static_cast<int>(count) - 1, 1.0 - alpha / 2.0);
     const double h = std::sqrt(variance) * t / std::sqrt(n);
     DeltaX.push_back(h);
 
@@ -151,26 +221,11 @@ bool MeasureObj::makeStationaryAnalysis(double& alpha, double, double) {
         // No relative error can be formed; the answer only says whether the
         // values moved away from 0 at all.
         Epsilon.push_back(0.0);
-        return someNonZero;
+        return b.someNonZero;
     }
     Epsilon.push_back(h / mean);  // the sign of the mean is kept
-    precision_reached = measure_reached_precision(static_cast<unsigned>(values.size()), 1, true);
+    precision_reached = measure_reached_precision(static_cast<unsigned>(count), 1, true);
     return precision_reached;
-}
-
-void MeasureObj::foldNewBatchValues() {
-    const std::list<double>& values = SampleBlocks.front();
-    auto it = batchStats.folded == 0 ? values.begin() : std::next(batchStats.last);
-    for (; it != values.end(); ++it) {
-        const double v = *it;
-        batchStats.sum += v;
-        if (batchStats.sum != 0.0) batchStats.someNonZero = true;
-        ++batchStats.folded;
-        const double delta = v - batchStats.mean;
-        batchStats.mean += delta / static_cast<double>(batchStats.folded);
-        batchStats.squares += delta * (v - batchStats.mean);
-        batchStats.last = it;
-    }
 }
 
 bool MeasureObj::measure_reached_precision(unsigned samples, unsigned points, bool single) {

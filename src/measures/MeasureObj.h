@@ -76,12 +76,23 @@ public:
     void prepareRun(unsigned samplingPoints);
     // Start of a replication: the block receiving batch values is the first
     // one, the four result lists are emptied and every iterator is at its
-    // beginning (the running means and sums are kept).
+    // beginning (the running means and sums are kept). The lists of the
+    // replication before are kept aside until the next one starts, so that
+    // a replication cut short can be taken back (abandonReplication).
     void prepareReplication();
+    // Takes back a replication that did not reach its end (the wall-clock
+    // limit cut it): the result lists of the last complete replication return
+    // and the observations this one folded into the running means and sums
+    // are removed again, so that every estimate rests on whole replications.
+    void abandonReplication();
+    // Ends a replication that reached its end: nothing of it can be taken
+    // back any more.
+    void completeReplication();
     // Appends one batch value to the block that currently receives values.
-    // Returns false (and stores nothing) when prepareRun has not created any
-    // block.
-    bool addBatchValue(double v);
+    // `weight` is the batch's share of the estimate: the model time the batch
+    // lasted for a time-averaged measure, 1 otherwise. Returns false (and
+    // stores nothing) when prepareRun has not created any block.
+    bool addBatchValue(double v, double weight = 1.0);
     // Number of batch values the stationary analysis would read (those of
     // the first block; 0 without blocks).
     std::size_t batchCount() const;
@@ -106,13 +117,23 @@ public:
     // sampling point of a replication) the accuracy of all points is decided.
     // Returns precision_reached.
     bool makeTransientAnalysis(double& alpha, double x, int a, bool check);
-    // Analyses all batch values of the first block: mean, sample variance,
+    // Analyses all batch values of the first block: mean, variance,
     // half-width, relative half-width, accuracy decision. With a mean of
     // exactly 0 the relative half-width is 0, the accuracy is not decided and
     // the result tells whether any partial sum of the values was non-zero.
     // With fewer than two values nothing can be estimated: nothing is
     // appended and precision_reached is returned unchanged (the driver
     // analyses only from five values on). The two times are not used.
+    //
+    // Batches of a fixed number of events last different model times, and a
+    // time average over the whole run weights each batch by its length: the
+    // estimate is the ratio R = sum(w_i y_i) / sum(w_i) of the batch
+    // integrals to the batch lengths, and its variance that of the ratio
+    // estimator, s^2 / wbar^2 with s^2 = sum(w_i^2 (y_i - R)^2) / (n - 1) and
+    // wbar the mean weight. With equal weights these are the plain mean and
+    // sample variance of the batch values; an equal mean of them would
+    // over-weight the short batches and converge to a wrong value. The
+    // half-width is t * sqrt(variance / n) as before.
     bool makeStationaryAnalysis(double& alpha, double startTime, double currentTime);
     // The accuracy decision over `points` sampling points after `samples`
     // replications or batches: at most floor(points - points * PrecPortion)
@@ -158,19 +179,36 @@ protected:
     std::string name;         // the measure's name (the same text as the element name)
 
 private:
-    // Running statistics of the first block's batch values, so that each
-    // stationary analysis only folds in the values added since the last one
-    // instead of walking all of them (a long run closes many thousands of
-    // batches). The sum is formed in the same order as a full pass would.
+    // Running sums of the first block's batch values, folded in as values
+    // arrive, so that each stationary analysis is constant work however many
+    // thousands of batches a long run closes. The weighted sums are taken
+    // about the first value (z = y - shift), which keeps the difference of
+    // large sums that gives the variance free of cancellation.
     struct BatchStatistics {
-        std::size_t folded = 0;               // values folded in so far
-        std::list<double>::const_iterator last;  // the last value folded in
-        double sum = 0.0;                     // their sum, in order
-        bool someNonZero = false;             // a partial sum differed from 0
-        double mean = 0.0;                    // running mean (Welford)
-        double squares = 0.0;                 // sum of squared deviations from it
+        std::size_t count = 0;      // values folded in
+        double sum = 0.0;           // their plain sum, in order
+        bool someNonZero = false;   // a partial sum differed from 0
+        double shift = 0.0;         // the first value
+        double w = 0.0;             // sum of weights
+        double wz = 0.0;            // sum of w * z
+        double ww = 0.0;            // sum of w^2
+        double wwz = 0.0;           // sum of w^2 * z
+        double wwzz = 0.0;          // sum of w^2 * z^2
     } batchStats;
-    void foldNewBatchValues();
+    void foldBatchValue(double v, double weight);
+
+    // What a replication cut short must give back: the result lists of the
+    // replication before, and the running mean and sum of every sampling
+    // point it updated, as they were.
+    struct ReplicationUndo {
+        bool open = false;
+        std::list<double> mean, variance, deltaX, epsilon;
+        struct Point {
+            std::size_t index;
+            double mean, m2;
+        };
+        std::vector<Point> points;
+    } undo;
 
 private:
     void writeAccuracyWarning(std::ostream& os) const;

@@ -56,3 +56,34 @@ void Logging::closelog(bool* flag, std::fstream* stream) {
         *flag = false;
     }
 }
+
+std::string Logging::failedTrace() const {
+    const struct {
+        bool on;
+        const std::fstream& stream;
+        const char* kind;
+    } traces[] = {{simlogging, simlog, "sim"},       {eventlogging, eventlog, "event"},
+                  {translogging, translog, "trans"}, {tokenlogging, tokenlog, "token"},
+                  {serverlogging, serverlog, "server"}, {clientlogging, clientlog, "client"}};
+    for (const auto& t : traces) {
+        if (t.on && !t.stream.good()) return folder + "/" + t.kind + logindex + ".log";
+    }
+    return "";
+}
+
+void Logging::flush() {
+    for (std::fstream* s : {&simlog, &eventlog, &translog, &tokenlog, &serverlog, &clientlog})
+        if (s->is_open()) s->flush();
+}
+
+namespace {
+Logging* installedLog = nullptr;
+}  // namespace
+
+Logging* Logging::process() {
+    if (installedLog != nullptr) return installedLog;
+    static Logging standIn;
+    return &standIn;
+}
+
+void Logging::installProcess(Logging* log) { installedLog = log; }

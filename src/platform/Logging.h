@@ -39,6 +39,19 @@ public:
     std::fstream& getClientLog() { return clientlog; }
     const std::string& getLogDir() const { return folder; }
 
+    // The path of the first open trace whose writing has failed (a full
+    // disk, a file-size limit), or "" while every open trace is sound.
+    std::string failedTrace() const;
+    // Hands everything written so far to the files, so that a run that ends
+    // early leaves whole lines behind.
+    void flush();
+
+    // The process-wide log manager as the kernel reaches it. The program
+    // installs its own at start-up; until then (and in programs that do not)
+    // a manager of this layer's own stands in, with every trace off.
+    static Logging* process();
+    static void installProcess(Logging* log);
+
 private:
     std::string folder;
     std::string logindex;

@@ -4,18 +4,21 @@
 #include <iostream>
 #include <sstream>
 
-#include "app/MainClass.h"
 #include "core/DefaultGM.h"
 #include "core/NetClass.h"
 #include "engine/Binding.h"
 #include "engine/Transition.h"
 #include "measures/MeasureObj.h"
 #include "platform/Assert.h"
+#include "platform/FatalError.h"
+#include "platform/Logging.h"
+#include "platform/StopRequest.h"
+#include "platform/WholeFile.h"
 
 Simulation* Simulation::sim = nullptr;
 
 namespace {
-Logging* logs() { return MainClass::getLog(); }
+Logging* logs() { return Logging::process(); }
 
 std::string number16(double v) {
     std::ostringstream s;
@@ -98,6 +101,44 @@ unsigned long Simulation::elapsedSeconds() const {
 }
 
 bool Simulation::withinRunTime() const { return unlimitedRunTime || elapsedSeconds() < maxRunTime; }
+
+bool Simulation::mustStop(unsigned long minimumSeconds) {
+    if (stoprequest::pending()) {
+        // The event loop is between two events: every trace line is whole.
+        std::cout << "\nRUN INTERRUPTED by " << stoprequest::pendingName() << " at model time "
+                  << currentSimulationTime.FullDateTime()
+                  << ": no verdict, and results.log is left as it was." << std::endl;
+        logs()->flush();
+        stoprequest::finish();
+    }
+    if (guardCountdown > 0) {
+        --guardCountdown;
+        return false;
+    }
+    guardCountdown = kGuardEvents - 1;
+    checkTraces();
+    if (simulationType == 0) {
+        const std::time_t now = std::time(nullptr);
+        if (now - replicationStartWallClock >= 10 && now - lastReplicationPrint >= 10) {
+            // A replication can take long (a far stop time): show that it moves.
+            lastReplicationPrint = now;
+            std::cout << "replication " << loopCount + 1 << " in progress: model time "
+                      << currentSimulationTime.FullDateTime() << " of " << stopTime.FullDateTime()
+                      << " (" << elapsedSeconds() << " s)" << std::endl;
+        }
+    }
+    if (unlimitedRunTime) return false;
+    const unsigned long elapsed = elapsedSeconds();
+    return elapsed >= maxRunTime && elapsed >= minimumSeconds;
+}
+
+void Simulation::checkTraces() const {
+    const std::string failed = logs()->failedTrace();
+    if (failed.empty()) return;
+    fatalError("the trace " + failed +
+               " could not be written (the disk may be full, or a file-size limit reached); "
+               "the run ends without results.");
+}
 
 // ---------------------------------------------------------------------------
 // The event step
@@ -258,23 +299,39 @@ std::string Simulation::printEventList(std::list<Binding*>& events) {
 // Results file
 
 void Simulation::shutdown() {
+    // A trace that failed in the last events of the run is reported too.
+    checkTraces();
     std::cout << "\n\n";
-    std::ofstream file("results.log", std::ios::out | std::ios::trunc);
+    // The file is composed first and then written whole, so that a failed
+    // write leaves the previous results as they were instead of half a file.
+    std::ostringstream file;
     const char* header = simulationType == 0 ? "RESULTS OF TRANSIENT SIMULATION"
                                              : "RESULTS OF STATIONARY SIMULATION";
     file << header << "\n";
     std::cout << header << "\n";
     double shown = stopTime.FullDateTime();
-    if (simulationType == 1 && noStopTime) shown = (nextSamplingTime - samplingInterval).FullDateTime();
+    if (simulationType == 1) {
+        // The model time the run reached: a run that ended early (accuracy,
+        // a dead marking, the wall-clock limit) did not get to the stop time,
+        // and one without a stop time has only this to show.
+        const double reached = currentSimulationTime.FullDateTime();
+        shown = noStopTime || reached < shown ? reached : shown;
+    }
     file.precision(3);
     std::cout.precision(3);
     file << "SIMULATION TIME: " << shown << "\n\n";
     std::cout << "SIMULATION TIME: " << shown << "\n\n";
-    DateTime start = startTime;
+    // A transient run with one sampling point observes it at the stop time.
+    DateTime firstPoint = simulationType == 0 ? samplingPointTime(0) : startTime;
     for (MeasureObj* m : net->getMeasureList())
-        m->writeResult(file, std::cout, simulationType, &start, &samplingInterval);
-    file.close();
+        m->writeResult(file, std::cout, simulationType, &firstPoint, &samplingInterval);
     std::cout << std::flush;
+    const std::string error = writeWholeFile("results.log", file.str());
+    if (!error.empty()) {
+        resultsSaved_ = false;
+        std::cerr << "ERROR: results.log could not be written (" << error
+                  << "); the results above are not saved." << std::endl;
+    }
 }
 
 // ---------------------------------------------------------------------------

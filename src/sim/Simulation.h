@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/DateTime.h"
+#include "core/RunDriver.h"
 #include "engine/RandomWrapper.h"
 
 class NetClass;
@@ -19,7 +20,7 @@ class DefaultGM;
 class Binding;
 class MeasureObj;
 
-class Simulation {
+class Simulation : public RunDriver {
 public:
     Simulation(NetClass* net, const std::string& netName, const std::string& resultPort,
                const DateTime& startTime, const DateTime& stopTime, int samplingPoints,
@@ -33,7 +34,7 @@ public:
     // starts every transition up.
     virtual void init();
     // True in the token game, where the user fires step by step.
-    virtual bool isSingleStep() const;
+    bool isSingleStep() const override;
     // Picks the event to execute among simultaneous candidates; null when
     // there is none (a dead marking).
     virtual Binding* resolve_conflicts(std::list<Binding*>& candidates);
@@ -43,8 +44,12 @@ public:
     // Batches over one long trajectory until every measure is accurate, the
     // model time passes the stop time or the wall-clock limit ends the run.
     virtual void run_stationary(double& alpha);
-    // Writes "results.log" and the same lines to standard output.
+    // Writes "results.log" and the same lines to standard output. The file
+    // is written whole or not at all (see resultsSaved).
     virtual void shutdown();
+    // False when shutdown could not write "results.log"; the reason has been
+    // reported on the error stream and the program ends with status 1.
+    bool resultsSaved() const { return resultsSaved_; }
     virtual void initMeasureSocket();
 
     // Fills `out` with the candidate events: every earliest binding with the
@@ -64,7 +69,7 @@ public:
     // Prepares every measure for a run (fresh) or a replication.
     void initMeasureList(bool fresh);
 
-    const DateTime& getCurrentSimulationTime() const { return currentSimulationTime; }
+    const DateTime& getCurrentSimulationTime() const override { return currentSimulationTime; }
     const std::string& getLastFiredTransition() const { return lastFiredTransition; }
     int getLoopCount() const { return loopCount; }
     int getAnalysisState() const { return analysisState; }
@@ -73,8 +78,8 @@ public:
     // Result channel: the estimate of a measure, the value of a watched place
     // or transition, and the display value of a transition.
     void measureOut(DefaultGM* element, MeasureObj* measure);
-    void measureOut(DefaultGM* element, double value);
-    void displayOut(DefaultGM* element, double value);
+    void measureOut(DefaultGM* element, double value) override;
+    void displayOut(DefaultGM* element, double value) override;
     bool hasMeasureSocket() const { return false; }
 
     static Simulation* sim;
@@ -85,6 +90,15 @@ public:
     // Longest run of one transition's bindings listed in an event-list trace.
     static constexpr int MAXCOUNT = 10;
 
+    // The most sampling points a transient run may have. Each point costs
+    // every measure a few hundred bytes of statistics and result rows, so
+    // this bound keeps the eight measures of a run within a few hundred MB.
+    static constexpr unsigned int kMaxSamplingPoints = 100000;
+
+    // Events between two looks at the wall clock and the traces inside a
+    // run's event loop (a signal is seen at the next event).
+    static constexpr unsigned kGuardEvents = 1024;
+
 protected:
     // Sends one message on the result channel, or traces it when there is none.
     void sendResult(const std::string& message, bool blankLineInTrace);
@@ -94,10 +108,23 @@ protected:
     // Wall-clock seconds since the run started.
     unsigned long elapsedSeconds() const;
     bool withinRunTime() const;
+    // Asked before every event of a run: true when the wall-clock limit
+    // (of at least `minimumSeconds`) has passed, looked at every
+    // kGuardEvents events. A signal ends the run here (see StopRequest), and
+    // so does a trace that can no longer be written; neither returns.
+    bool mustStop(unsigned long minimumSeconds);
+    // The time of transient sampling point k: start + k * interval, the last
+    // one the stop time itself (computed, not summed, so that no rounding
+    // can lose it).
+    DateTime samplingPointTime(std::size_t k) const;
     // A sampling step of a transient replication at nextSamplingTime.
     void transientSamplingStep(Binding& marker, bool timedOnly, bool& finished, bool update);
+    // Takes back the statistics of a replication that the limit cut short.
+    void abandonReplication();
     // Prints a progress line at most every ten seconds.
     void reportReplicationProgress();
+    // Ends the process when a trace could not be written.
+    void checkTraces() const;
 
     int samplingPoints;
     int loopCount;
@@ -128,8 +155,13 @@ protected:
     RandomWrapper random;
     double fireWeight;
     std::time_t lastReplicationPrint = 0;
+    std::time_t replicationStartWallClock = 0;
     // Transient runs: the sampling point a replication is at, and how many
     // replications have observed each point so far.
     std::size_t pointIndex = 0;
     std::vector<int> pointObservations;
+    // Stationary runs: the model time at which the current batch began.
+    DateTime batchStart;
+    unsigned guardCountdown = 0;
+    bool resultsSaved_ = true;
 };

@@ -4,9 +4,10 @@
 // time, the marking is dead or the wall-clock limit is reached.
 #include <iostream>
 
-#include "app/MainClass.h"
 #include "core/NetClass.h"
 #include "engine/Binding.h"
+#include "platform/Logging.h"
+#include "platform/StopRequest.h"
 #include "sim/Simulation.h"
 
 namespace {
@@ -27,12 +28,15 @@ void Simulation::run_stationary(double& alphaArg) {
     analysisState = -2;
     resetMeasures = true;
     nextSamplingTime = startTime;
+    batchStart = startTime;
+    guardCountdown = 0;
     runStartWallClock = lastProgressPrint = std::time(nullptr);
     unlimitedRunTime = maxRunTime == kNoRunTimeLimit;
     noStopTime = stopTime - startTime <= 0.0;
 
     std::list<Binding*> candidates;
-    while (!finished && (currentSimulationTime <= stopTime || noStopTime) && withinRunTime()) {
+    stoprequest::Polling polling;
+    while (!finished && (currentSimulationTime <= stopTime || noStopTime) && !mustStop(0)) {
         getFirstBindingsOfAllTransitions(&candidates, false);
         Binding* b = resolve_conflicts(candidates);
         if (b == nullptr) {
@@ -57,8 +61,8 @@ void Simulation::run_stationary(double& alphaArg) {
                 lastProgressPrint = now;
             }
         }
-        if (MainClass::getLog()->isSimLogging())
-            MainClass::getLog()->getSimLog() << "FIRING: " << *b << "\n";
+        if (Logging::process()->isSimLogging())
+            Logging::process()->getSimLog() << "FIRING: " << *b << "\n";
         executeEvent(b);
     }
 

@@ -6,47 +6,69 @@
 #include <cmath>
 #include <iostream>
 
-#include "app/MainClass.h"
 #include "core/NetClass.h"
 #include "engine/Binding.h"
 #include "measures/MeasureObj.h"
+#include "platform/Logging.h"
+#include "platform/StopRequest.h"
 #include "sim/Simulation.h"
 
 namespace {
 constexpr std::time_t kProgressEvery = 10;  // seconds between progress lines
+// Without --secmax (a limit of 0 s) a run still completes its first
+// replication, unless that replication alone takes longer than this.
+constexpr unsigned long kShortestCut = 1;
 }  // namespace
+
+DateTime Simulation::samplingPointTime(std::size_t k) const {
+    // One point stands at the stop time: the state the interval ends in.
+    // Otherwise the points divide the interval evenly, the last one being
+    // the stop time exactly whatever the rounding of the interval.
+    const std::size_t n = static_cast<std::size_t>(std::max(samplingPoints, 1));
+    if (k + 1 >= n) return stopTime;
+    return startTime + static_cast<double>(k) * samplingInterval;
+}
 
 void Simulation::run_transient(double& alphaArg) {
     alpha = alphaArg;
     loopCount = 0;
     // A run needs at least one sampling point (the command line refuses 0).
     if (samplingPoints < 1) samplingPoints = 1;
-    samplingInterval = (stopTime - startTime) / static_cast<double>(samplingPoints - 1);
-    if (samplingInterval <= 0.0) samplingInterval = stopTime - startTime;
+    const std::size_t points = static_cast<std::size_t>(samplingPoints);
+    samplingInterval = points > 1 ? (stopTime - startTime) / static_cast<double>(points - 1)
+                                  : stopTime - startTime;
     runStartWallClock = lastProgressPrint = lastReplicationPrint = std::time(nullptr);
+    guardCountdown = 0;
     unlimitedRunTime = maxRunTime == kNoRunTimeLimit;
-    pointObservations.assign(static_cast<std::size_t>(samplingPoints), 0);
+    pointObservations.assign(points, 0);
+    stoprequest::Polling polling;
 
     Binding marker(startTime);
     std::list<Binding*> candidates;
     bool finished = false;
+    bool cut = false;
     while (!finished) {
         resetCurrentTime();
         rebuildNet();
         initTransitions();
         initMeasureList(loopCount == 0);
-        nextSamplingTime = startTime;
+        pointIndex = 0;
+        nextSamplingTime = samplingPointTime(0);
         resetMeasures = true;
         finished = true;
-        pointIndex = 0;
+        replicationStartWallClock = std::time(nullptr);
         const bool hasMeasures = !net->getMeasureList().empty();
 
-        for (;;) {
+        while (pointIndex < points) {
+            if (mustStop(kShortestCut)) {
+                cut = true;
+                break;
+            }
             getFirstBindingsOfAllTransitions(&candidates, false);
             Binding* b = resolve_conflicts(candidates);
             if (b == nullptr) {
                 // Dead marking: the remaining points still see the final state.
-                while (nextSamplingTime <= stopTime) transientSamplingStep(marker, false, finished, true);
+                while (pointIndex < points) transientSamplingStep(marker, false, finished, true);
                 break;
             }
             eventTime = b->getTime();
@@ -54,31 +76,41 @@ void Simulation::run_transient(double& alphaArg) {
             if (!hasMeasures) {
                 // Nothing to observe: the replication still ends at the stop time.
                 if (eventTime > stopTime) break;
-                if (MainClass::getLog()->isSimLogging())
-                    MainClass::getLog()->getSimLog() << "FIRING: " << *b << "\n";
+                if (Logging::process()->isSimLogging())
+                    Logging::process()->getSimLog() << "FIRING: " << *b << "\n";
                 executeEvent(b);
             } else if (eventTime > stopTime) {
-                while (nextSamplingTime < stopTime) transientSamplingStep(marker, true, finished, true);
-                if (nextSamplingTime == stopTime) transientSamplingStep(marker, false, finished, true);
-                break;
+                // The points before the stop time see the time-averaged
+                // measures only; the last one, the stop time, every measure.
+                while (pointIndex + 1 < points) transientSamplingStep(marker, true, finished, true);
+                transientSamplingStep(marker, false, finished, true);
             } else {
                 while (eventTime > nextSamplingTime) transientSamplingStep(marker, true, finished, true);
                 updateAllMeasures(b, true, false);
-                if (MainClass::getLog()->isSimLogging())
-                    MainClass::getLog()->getSimLog() << "FIRING: " << *b << "\n";
+                if (Logging::process()->isSimLogging())
+                    Logging::process()->getSimLog() << "FIRING: " << *b << "\n";
                 executeEvent(b);
                 // A point that coincides with the event sees the state after it.
                 if (eventTime == nextSamplingTime) transientSamplingStep(marker, false, finished, false);
             }
-            if (nextSamplingTime == stopTime + samplingInterval) break;
         }
 
+        if (cut) {
+            // The limit ended this replication half-way: its observations
+            // would stand for only some of the points, so they are taken back.
+            abandonReplication();
+            finished = false;
+            break;
+        }
+        for (MeasureObj* m : net->getMeasureList()) m->completeReplication();
+        ++loopCount;
+        if (analysisState != 1 && loopCount > 5) analysisState = 1;
+        // The replication is complete and counted; the limit is looked at
+        // between replications too.
         if (!withinRunTime()) {
             finished = false;
             break;
         }
-        ++loopCount;
-        if (analysisState != 1 && loopCount > 5) analysisState = 1;
         reportReplicationProgress();
     }
 
@@ -99,14 +131,13 @@ void Simulation::transientSamplingStep(Binding& marker, bool timedOnly, bool& fi
     }
     const bool precise = updateSamplingPoints(false);
     finished = finished && loopCount > 5 && precise;
-    nextSamplingTime += samplingInterval;
-    // Repeated addition drifts by rounding (0 + 3 x 33.33.. need not give
-    // 100); the last point must fall on the stop time exactly, or a
-    // replication could miss it and no replication could ever be judged.
-    if (std::isfinite(samplingInterval) &&
-        std::fabs(nextSamplingTime - stopTime) <= 1e-9 * std::fabs(samplingInterval))
-        nextSamplingTime = stopTime;
     ++pointIndex;
+    nextSamplingTime = samplingPointTime(pointIndex);
+}
+
+void Simulation::abandonReplication() {
+    for (MeasureObj* m : net->getMeasureList()) m->abandonReplication();
+    for (std::size_t k = 0; k < pointIndex && k < pointObservations.size(); ++k) --pointObservations[k];
 }
 
 void Simulation::reportReplicationProgress() {
@@ -129,6 +160,9 @@ bool Simulation::updateSamplingPoints(bool stationaryCheck) {
     int before = 0;
     if (simulationType == 0 && point < pointObservations.size())
         before = pointObservations[point]++;
+    // Stationary runs: every batch value covers the model time since the
+    // batch began; a time average weights it by that length.
+    const double batchLength = eventTime - batchStart;
 
     for (MeasureObj* m : net->getMeasureList()) {
         if (m->getName() == "ImportanceFunction" || m->precisionReached()) continue;
@@ -140,15 +174,15 @@ bool Simulation::updateSamplingPoints(bool stationaryCheck) {
             // stop time), so that the decision sees every point; judging one
             // interval earlier would declare a measure accurate without its
             // final point and leave that row out of the results.
-            const bool lastPoint = nextSamplingTime.FullDateTime() + samplingInterval / 2.0 >
-                                   stopTime.FullDateTime();
+            const bool lastPoint = point + 1 >= static_cast<std::size_t>(samplingPoints);
             const bool judged = analysisState != 0;
             const bool precise = m->makeTransientAnalysis(alpha, v, before, lastPoint && judged);
             if (judged) result = result && precise;
             measureOut(m, m);
         } else {
             const double v = simulationType == 1 ? m->measure(-1.0) : m->measure(restartTime);
-            m->addBatchValue(v);
+            const double weight = simulationType == 1 && m->timeaverage() ? batchLength : 1.0;
+            m->addBatchValue(v, weight);
             if (simulationType == 1) m->reset(eventTime);
             if (stationaryCheck && analysisState == 1 && m->batchCount() > 4) {
                 const bool precise =
@@ -166,6 +200,7 @@ bool Simulation::updateSamplingPoints(bool stationaryCheck) {
             lastProgressPrint = now;
         }
     }
+    if (simulationType == 1) batchStart = eventTime;
     return result;
 }
 

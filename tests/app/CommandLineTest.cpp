@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <ctime>
 #include <iostream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,47 @@ TEST(CommandLineParser, MalformedValuesAreParseErrors) {
         EXPECT_EQ(r.exitStatus, 1) << args[2];
         EXPECT_TRUE(contains(r.err, "PARSE ERROR")) << r.err;
         EXPECT_FALSE(contains(r.out, kSummary));
+    }
+}
+
+TEST(CommandLineParser, ValuesThatWouldWrapOrVanishAreMalformed) {
+    // Negative numbers for unsigned options used to wrap (--secmax -1 meant
+    // "no limit"), numbers beyond the type wrapped too, and an empty value
+    // silently kept the default.
+    testsupport::WorkDir dir;
+    // A transient run with `option` set to `value` and the other times and
+    // the seed at sound values.
+    auto commandLine = [](const std::string& option, const std::string& value) {
+        std::map<std::string, std::string> values = {{"--mstart", "0"}, {"--mstop", "100"}, {"--seed", "1"}};
+        values[option] = value;
+        std::vector<std::string> args = {"-T"};
+        for (const auto& [name, v] : values) {
+            args.push_back(name);
+            args.push_back(v);
+        }
+        return args;
+    };
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"--secmax", "-1"},          {"--seed", "-5"},         {"--nofsampling", "-1"},
+        {"--nofsampling", "4294967296"}, {"--secmax", "99999999999"}, {"--secmax", ""},
+        {"--mstop", ""},             {"--mstart", " "},        {"--mstart", "nan"},
+        {"--mstop", "inf"},          {"--mstop", "1e999"},     {"--confidence", "95%"},
+        {"--epsmax", "0x10"},        {"--nofsampling", "5.0"}, {"--seed", "12abc"},
+        {"--fcount", "1.5"},         {"--repeats", "3 4"},     {"--percentage", ""}};
+    for (const auto& [option, value] : cases) {
+        auto r = runScpnsim(commandLine(option, value), dir.path());
+        EXPECT_EQ(r.exitStatus, 1) << option << " '" << value << "'";
+        EXPECT_TRUE(contains(r.err, "PARSE ERROR: Argument: (--" + option.substr(2) + ")"))
+            << option << " '" << value << "'\n" << r.err;
+        EXPECT_TRUE(contains(r.err, "Couldn't read argument value from string '" + value + "'")) << r.err;
+        EXPECT_FALSE(contains(r.out, "Running simulation from")) << option << " " << value;
+    }
+    // What stays accepted: blanks around a number, a plus sign, a signed
+    // integer where the option is signed.
+    for (const std::vector<std::string>& extra : std::vector<std::vector<std::string>>{
+             {"--secmax", " 1 "}, {"--nofsampling", "+3"}, {"--epsmax", "2.5e1"}, {"--repeats", "-2"}}) {
+        auto r = runScpnsim(commandLine(extra[0], extra[1]), dir.path());
+        EXPECT_EQ(r.exitStatus, 0) << extra[0] << r.err;
     }
 }
 
@@ -142,7 +184,21 @@ INSTANTIATE_TEST_SUITE_P(
         FailedCheck{{"-S", "--mstart", "5", "--mstop", "4"}, "Stop time < Start time."},
         FailedCheck{{"-R", "--mstart", "0"}, "Missing argument stop."},
         FailedCheck{{"-T", "--mstart", "0", "--mstop", "1", "--seed", "4294967296"},
-                    "Seed must be an integer from 0 to 4294967295."}));
+                    "Seed must be an integer from 0 to 4294967295."},
+        // Outside 80 to 99.8 the quantiles are 0: every interval would be
+        // empty and every run "accurate".
+        FailedCheck{{"-T", "--mstart", "0", "--mstop", "1", "--confidence", "50"},
+                    "Confidence must be from 80.0 to 99.8."},
+        FailedCheck{{"-S", "--mstart", "0", "--mstop", "1", "--confidence", "0"},
+                    "Confidence must be from 80.0 to 99.8."},
+        FailedCheck{{"-T", "--mstart", "0", "--mstop", "1", "--confidence", "99.9"},
+                    "Confidence must be from 80.0 to 99.8."},
+        FailedCheck{{"-T", "--mstart", "0", "--mstop", "1", "--epsmax", "-1"},
+                    "Max. relative fault must not be negative."},
+        FailedCheck{{"-T", "--mstart", "0", "--mstop", "1", "--nofsampling", "100001"},
+                    "Number of sampling points must be at most 100000."},
+        FailedCheck{{"-T", "--mstart", "0", "--mstop", "1", "--nofsampling", "100000000"},
+                    "Number of sampling points must be at most 100000."}));
 
 TEST(CommandLineTimes, StationaryAcceptsEqualStartAndStop) {
     testsupport::WorkDir dir;
@@ -277,16 +333,61 @@ TEST(CommandLineLogging, OffByDefaultCreatesNoFiles) {
     EXPECT_FALSE(dir.exists("Log"));
 }
 
-TEST(CommandLineLogging, MissingFolderIsReportedPerFile) {
+TEST(CommandLineLogging, MissingFolderIsCreated) {
     testsupport::WorkDir dir;
-    auto r = runScpnsim({"-S", "--mstart", "0", "--mstop", "1", "--seed", "1", "-l"}, dir.path());
-    EXPECT_TRUE(contains(r.out,
-                         "logging on (folder: Log)\n"
-                         "Log/sim.log*********** sim: could not open!!\n"
-                         "Log/trans.log*********** trans: could not open!!\n"
-                         "Log/server.log*********** server: could not open!!\n"))
-        << r.out;
-    EXPECT_FALSE(dir.exists("Log"));
+    auto r = runScpnsim({"-S", "--mstart", "0", "--mstop", "1", "--seed", "1", "-l", "--logdir",
+                         "traces/today"},
+                        dir.path());
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "logging on (folder: traces/today)\n")) << r.out;
+    for (const char* file : {"sim.log", "trans.log", "server.log"})
+        EXPECT_TRUE(dir.exists(std::string("traces/today/") + file)) << file;
+}
+
+TEST(CommandLineLogging, AFolderThatCannotHoldTheTracesEndsTheProgramBeforeTheRun) {
+    testsupport::WorkDir dir;
+    dir.write("plain-file", "x");
+    std::filesystem::create_directory(dir.path() / "locked");
+    std::filesystem::permissions(dir.path() / "locked", std::filesystem::perms::owner_read |
+                                                            std::filesystem::perms::owner_exec |
+                                                            std::filesystem::perms::others_read |
+                                                            std::filesystem::perms::others_exec);
+    testsupport::RunOptions unprivileged;
+    unprivileged.asUnprivileged = true;  // root could write into "locked" anyway
+    const struct {
+        std::string folder;
+        testsupport::RunOptions options;
+    } cases[] = {{"plain-file", {}},
+                 {"plain-file/below", {}},
+                 {"/proc/self", {}},  // a folder of a file system that takes no files
+                 {std::string(100 * 1024, 'n'), {}},
+                 {"locked", unprivileged}};
+    for (const auto& c : cases) {
+        auto r = runScpnsim({"-S", "--mstart", "0", "--mstop", "1", "--seed", "1", "-l", "--logdir",
+                             c.folder},
+                            dir.path(), c.options);
+        const std::string shown = c.folder.substr(0, 40);
+        EXPECT_EQ(r.exitStatus, 1) << shown << r.out << r.err;
+        EXPECT_TRUE(contains(r.err, "ERROR: cannot write the traces in the folder \"" + c.folder + "\": "))
+            << shown << r.err;
+        EXPECT_FALSE(contains(r.out, "Running simulation from")) << shown;
+        EXPECT_FALSE(dir.exists("results.log")) << shown;
+    }
+}
+
+TEST(CommandLineLogging, AFailedOptionCheckLeavesTheLastRunsTracesAlone) {
+    testsupport::WorkDir dir;
+    std::filesystem::create_directory(dir.path() / "Log");
+    dir.write("Log/sim.log", "the last run\n");
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"-T", "--mstart", "0", "--mstop", "1", "-l", "--confidence", "50"},
+             {"-T", "--mstart", "5", "--mstop", "1", "-l"},
+             {"-T", "--start", "00:00:00@01/02/2000", "--stop", "00:00:00@01/01/2000", "-l"}}) {
+        auto r = runScpnsim(args, dir.path());
+        EXPECT_EQ(r.exitStatus, 1) << args[2];
+        EXPECT_TRUE(contains(r.out, "logging on (folder: Log)\n")) << r.out;
+        EXPECT_EQ(dir.read("Log/sim.log"), "the last run\n") << args[2];
+    }
 }
 
 TEST(CommandLineLogging, ExistingFolderGetsTheThreeFiles) {

@@ -565,9 +565,10 @@ struct ResultsRun {
 };
 
 // Runs shutdown() of a driver of the given kind in a fresh directory that
-// already holds an old results file.
+// already holds an old results file; the clock stands at `reachedSeconds`
+// (the stop time when negative).
 ResultsRun shutdownOf(int simulationType, double startSeconds, double stopSeconds,
-                      double samplingInterval, bool markNoStopTime) {
+                      double samplingInterval, bool markNoStopTime, double reachedSeconds = -1.0) {
     testsupport::TempDir dir;
     dir.write("results.log", "old content that must go\n");
     testsupport::ScopedCwd cwd(dir.path());
@@ -584,6 +585,7 @@ ResultsRun shutdownOf(int simulationType, double startSeconds, double stopSecond
         ProbeSimulation sim(&net, start, DateTime(stopSeconds), 3, simulationType, 0.01, 0u,
                             samplingInterval);
         sim.noStopTime = markNoStopTime;
+        sim.updateSimulationTime(DateTime(reachedSeconds < 0.0 ? stopSeconds : reachedSeconds));
         sim.initMeasureList(true);
         testsupport::CaptureStream out(std::cout);
         sim.shutdown();
@@ -629,12 +631,16 @@ TEST(SimulationResultsFile, StationaryAndRestartRunsHaveTheStationaryHeader) {
     EXPECT_EQ(splitLines(shutdownOf(2, 0.0, 50.0, 0.0, false).file)[0], "RESULTS OF STATIONARY SIMULATION");
 }
 
-TEST(SimulationResultsFile, StationaryWithoutStopTimeShowsTheLastSamplingTime) {
-    // nextSamplingTime stands at the start (20); one sampling interval (2)
-    // before it is 18, while the stop time would be 10.
-    EXPECT_EQ(splitLines(shutdownOf(1, 20.0, 10.0, 2.0, true).file)[1], "SIMULATION TIME: 18");
+TEST(SimulationResultsFile, StationaryRunsShowTheModelTimeTheyReached) {
+    // Without a stop time: where the clock stands (not the start, as a run
+    // of millions of events would otherwise say).
+    EXPECT_EQ(splitLines(shutdownOf(1, 20.0, 10.0, 2.0, true, 4567.0).file)[1], "SIMULATION TIME: 4.57e+03");
+    // Ended early (accuracy, dead marking, wall clock): short of the stop time.
+    EXPECT_EQ(splitLines(shutdownOf(1, 0.0, 100.0, 0.0, false, 37.5).file)[1], "SIMULATION TIME: 37.5");
+    // The event that passed the stop time ends the run at the stop time.
+    EXPECT_EQ(splitLines(shutdownOf(1, 0.0, 100.0, 0.0, false, 100.4).file)[1], "SIMULATION TIME: 100");
     // A transient driver always shows its stop time.
-    EXPECT_EQ(splitLines(shutdownOf(0, 20.0, 10.0, 2.0, true).file)[1], "SIMULATION TIME: 10");
+    EXPECT_EQ(splitLines(shutdownOf(0, 20.0, 10.0, 2.0, true, 15.0).file)[1], "SIMULATION TIME: 10");
 }
 
 TEST(SimulationLifecycle, OnlyOneDriverAtATime) {

@@ -167,22 +167,27 @@ TEST(TransientRun, OnlyExecutedEventsAreTracedAsFirings) {
     EXPECT_EQ(countOf(text, "************** starting init()... *****************"), 2) << text;
 }
 
-TEST(TransientRun, OneSamplingPointSamplesOnlyTheStartAndEndsAfterTheFirstEvent) {
+TEST(TransientRun, OneSamplingPointObservesTheStateAtTheStopTime) {
+    // A single point is the end of the interval (the start would only show
+    // the initial marking, and no interval could be formed from it).
     TransientSetup s(10.0, 50, 1, 100.0, 1, 0u);
     JournalMeasure* m = s.add("M", Kind::TimeAveraged);
     m->valueFn = [&] { return s.net.fires(); };
     s.run();
-    EXPECT_TRUE(std::isinf(s.sim->samplingInterval));
-    EXPECT_EQ(s.journal, (std::vector<std::string>{"r0 M accum marker@0", "r0 M measure=0", "r0 M accum Tick@10"}));
-    EXPECT_EQ(s.net.fires(), 1);
+    EXPECT_EQ(s.sim->samplingInterval, 100.0);
+    std::vector<std::string> expected;
+    for (int t = 10; t <= 100; t += 10) expected.push_back("r0 M accum Tick@" + std::to_string(t));
+    expected.push_back("r0 M measure=10");  // the tick at 100 fired before the point was read
+    EXPECT_EQ(s.journal, expected);
+    EXPECT_EQ(s.net.fires(), 10);
 }
 
 TEST(TransientRun, NoWallClockTimeEndsTheRunAfterItsFirstReplicationWithTheWarning) {
     TransientSetup s(30.0, 50, 1, 100.0, 5, 0u);
     s.add("M", Kind::TimeAveraged);
     s.run();
-    EXPECT_EQ(s.sim->getLoopCount(), 0);
-    // The replication was completed before the limit was looked at.
+    EXPECT_EQ(s.sim->getLoopCount(), 1);
+    // The replication was completed (and counted) before the limit was looked at.
     EXPECT_EQ(linesStartingWith(s.journal, "r0 M measure=").size(), 5u);
     EXPECT_EQ(s.net.fires(), 3);
     const std::size_t warning = s.out.find(kFewLoops);
@@ -291,16 +296,16 @@ TEST(TransientRun, EveryReplicationReopensTheMeasureWindowsAtTheStart) {
     TransientSetup s(1.0, 50, 0, 100.0, 1, kSafetyLimit, 0.05);
     JournalMeasure* m = s.add("M", Kind::TimeAveraged);
     // The value is the number of accumulations since the window opened: the
-    // marker of the start point only, in every replication.
+    // marker of the one point (the stop time) only, in every replication.
     m->valueFn = [m] { return m->windowCount(); };
     s.run(0.2);
     ASSERT_EQ(s.sim->getLoopCount(), 7);
     EXPECT_EQ(linesStartingWith(s.journal, "r"),
-              (std::vector<std::string>{"r0 M accum marker@0", "r0 M measure=1", "r1 M accum marker@0",
-                                        "r1 M measure=1", "r2 M accum marker@0", "r2 M measure=1",
-                                        "r3 M accum marker@0", "r3 M measure=1", "r4 M accum marker@0",
-                                        "r4 M measure=1", "r5 M accum marker@0", "r5 M measure=1",
-                                        "r6 M accum marker@0", "r6 M measure=1"}));
+              (std::vector<std::string>{"r0 M accum marker@100", "r0 M measure=1", "r1 M accum marker@100",
+                                        "r1 M measure=1", "r2 M accum marker@100", "r2 M measure=1",
+                                        "r3 M accum marker@100", "r3 M measure=1", "r4 M accum marker@100",
+                                        "r4 M measure=1", "r5 M accum marker@100", "r5 M measure=1",
+                                        "r6 M accum marker@100", "r6 M measure=1"}));
 }
 
 // 0 + 3 x (100 / 3) is 100.00000000000001 in double arithmetic; the final

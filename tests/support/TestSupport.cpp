@@ -1,10 +1,12 @@
 #include "support/TestSupport.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -47,24 +49,29 @@ std::string TempDir::read(const std::string& name) const {
 
 bool TempDir::exists(const std::string& name) const { return fs::exists(dir_ / name); }
 
-static std::string slurp(const fs::path& p) {
+static std::string slurpFile(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
 }
 
-RunResult run(const std::string& program, const std::vector<std::string>& args,
-              const fs::path& workdir, const std::string& argv0) {
-    // Output goes to files rather than pipes so that a chatty child can never
-    // block on a full pipe while we wait for it.
-    TempDir capture;
-    const std::string outPath = capture.file("stdout");
-    const std::string errPath = capture.file("stderr");
+RunningProcess::RunningProcess(const std::string& program, const std::vector<std::string>& args,
+                               const fs::path& workdir, const RunOptions& options) {
+    const std::string outPath = capture_.file("stdout");
+    const std::string errPath = capture_.file("stderr");
+    // Prepared before fork: the child only calls async-signal-safe functions.
+    std::vector<std::string> copy;
+    copy.push_back(options.argv0.empty() ? program : options.argv0);
+    copy.insert(copy.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : copy) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const std::string dir = workdir.string();
 
-    pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
+    pid_ = fork();
+    if (pid_ < 0) throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
         int in = open("/dev/null", O_RDONLY);
         int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -72,30 +79,85 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
-        if (chdir(workdir.c_str()) != 0) _exit(126);
-        std::vector<char*> argv;
-        std::string first = argv0.empty() ? program : argv0;
-        argv.push_back(first.data());
-        std::vector<std::string> copy = args;
-        for (auto& a : copy) argv.push_back(a.data());
-        argv.push_back(nullptr);
+        if (chdir(dir.c_str()) != 0) _exit(126);
+        if (options.fileSizeLimit >= 0) {
+            struct rlimit limit;
+            limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.fileSizeLimit);
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+        }
+        if (options.asUnprivileged && geteuid() == 0) {
+            const uid_t nobody = 65534;
+            if (setgid(nobody) != 0 || setuid(nobody) != 0) _exit(126);
+        }
         execv(program.c_str(), argv.data());
         _exit(127);
     }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
+}
+
+RunningProcess::~RunningProcess() {
+    if (pid_ > 0 && !reaped_) {
+        kill(pid_, SIGKILL);
+        wait();
+    }
+}
+
+bool RunningProcess::waitForOutput(const std::string& part, int timeoutSeconds) {
+    const std::string outPath = capture_.file("stdout");
+    for (int i = 0; i < timeoutSeconds * 100; ++i) {
+        if (slurpFile(outPath).find(part) != std::string::npos) return true;
+        int status = 0;
+        if (!reaped_ && waitpid(pid_, &status, WNOHANG) == pid_) {
+            reaped_ = true;
+            status_ = status;
+        }
+        if (reaped_) return slurpFile(outPath).find(part) != std::string::npos;
+        usleep(10000);
+    }
+    return false;
+}
+
+void RunningProcess::sendSignal(int sig) {
+    if (!reaped_) kill(pid_, sig);
+}
+
+RunResult RunningProcess::wait() {
+    if (!reaped_) {
+        int status = 0;
+        while (waitpid(pid_, &status, 0) < 0) {
+        }
+        status_ = status;
+        reaped_ = true;
     }
     RunResult r;
-    r.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = slurp(outPath);
-    r.err = slurp(errPath);
+    r.exitStatus = WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+    r.signal = WIFSIGNALED(status_) ? WTERMSIG(status_) : 0;
+    r.out = slurpFile(capture_.file("stdout"));
+    r.err = slurpFile(capture_.file("stderr"));
     return r;
+}
+
+RunResult run(const std::string& program, const std::vector<std::string>& args,
+              const fs::path& workdir, const RunOptions& options) {
+    RunningProcess child(program, args, workdir, options);
+    return child.wait();
+}
+
+RunResult run(const std::string& program, const std::vector<std::string>& args,
+              const fs::path& workdir, const std::string& argv0) {
+    RunOptions options;
+    options.argv0 = argv0;
+    return run(program, args, workdir, options);
 }
 
 // Test binaries that do not run scpnsim (the model compiler's) leave it out.
 #ifdef SCPNSIM_EXE
 RunResult runScpnsim(const std::vector<std::string>& args, const fs::path& workdir) {
     return run(SCPNSIM_EXE, args, workdir);
+}
+
+RunResult runScpnsim(const std::vector<std::string>& args, const fs::path& workdir,
+                     const RunOptions& options) {
+    return run(SCPNSIM_EXE, args, workdir, options);
 }
 #endif
 

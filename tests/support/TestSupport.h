@@ -49,17 +49,52 @@ private:
 
 struct RunResult {
     int exitStatus = -1;  // exit status, or -1 when the process did not exit normally
+    int signal = 0;       // the signal that ended the process, 0 when it exited
     std::string out;      // standard output
     std::string err;      // standard error
+};
+
+// How the child process is started beyond its arguments.
+struct RunOptions {
+    std::string argv0;            // argv[0]; the program path when empty
+    long fileSizeLimit = -1;      // RLIMIT_FSIZE in bytes; none when negative
+    bool asUnprivileged = false;  // run as user "nobody" when the tests run as root
+};
+
+// A child process with its standard output and error captured in files
+// (not pipes, so a chatty child never blocks on a full pipe).
+class RunningProcess {
+public:
+    RunningProcess(const std::string& program, const std::vector<std::string>& args,
+                   const std::filesystem::path& workdir, const RunOptions& options = {});
+    ~RunningProcess();  // kills the child if it is still running
+    RunningProcess(const RunningProcess&) = delete;
+    RunningProcess& operator=(const RunningProcess&) = delete;
+
+    // Waits until standard output holds `part` or the child has ended;
+    // true in the first case. Gives up after `timeoutSeconds`.
+    bool waitForOutput(const std::string& part, int timeoutSeconds = 60);
+    void sendSignal(int sig);
+    RunResult wait();
+
+private:
+    TempDir capture_;
+    int pid_ = -1;
+    bool reaped_ = false;
+    int status_ = 0;
 };
 
 // Runs `program` with `args` (argv[0] is `program` itself unless argv0 is
 // given) in `workdir`, with standard input closed, and waits for it.
 RunResult run(const std::string& program, const std::vector<std::string>& args,
               const std::filesystem::path& workdir, const std::string& argv0 = "");
+RunResult run(const std::string& program, const std::vector<std::string>& args,
+              const std::filesystem::path& workdir, const RunOptions& options);
 
 // The scpnsim executable built alongside the tests.
 RunResult runScpnsim(const std::vector<std::string>& args, const std::filesystem::path& workdir);
+RunResult runScpnsim(const std::vector<std::string>& args, const std::filesystem::path& workdir,
+                     const RunOptions& options);
 
 // Captures everything written to std::cout / std::cerr while alive.
 class CaptureStream {

@@ -243,8 +243,9 @@ TEST(ScpncValid, BuildNetDispatchesCopiesAndUpcastsOnTheColourName) {
                               "return Ptr<Token>();\n}"}));
     EXPECT_TRUE(inOrder(net, {"void ImplementedNetClass::createTokens() {\n    //", "}\n",
                               "#ifndef SCPN_NO_MAIN", "int main(int argc, char** argv) {",
-                              "MainClass* program = new MainClass();", "program->main(argc, argv);",
-                              "delete program;", "return 0;", "#endif"}));
+                              "MainClass* program = new MainClass();",
+                              "const int status = program->main(argc, argv);", "delete program;",
+                              "return status;", "#endif"}));
 }
 
 TEST(ScpncValid, TransitionClassHoldsItsPlacesAndMovesTokensPerInscription) {

@@ -138,9 +138,10 @@ std::string source(const Model& model) {
          "#include \"app/MainClass.h\"\n\n"
          "int main(int argc, char** argv) {\n"
          "    MainClass* program = new MainClass();\n"
-         "    program->main(argc, argv);\n"
+         "    // The run's status: 0, or 1 when its results could not be saved.\n"
+         "    const int status = program->main(argc, argv);\n"
          "    delete program;\n"
-         "    return 0;\n"
+         "    return status;\n"
          "}\n"
          "#endif\n";
     return c.str();

@@ -1,0 +1,95 @@
+#include "platform/WholeFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+std::string failure(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+// Writes everything or says why not.
+std::string writeAll(int fd, const std::string& content, const std::string& name) {
+    const char* data = content.data();
+    std::size_t left = content.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return failure("writing " + name);
+        }
+        data += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return "";
+}
+
+std::string writeThrough(const std::string& target, const std::string& content) {
+    const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CREAT, 0666);
+    if (fd < 0) return failure("opening " + target);
+    std::string error = writeAll(fd, content, target);
+    if (::close(fd) != 0 && error.empty()) error = failure("closing " + target);
+    return error;
+}
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string baseOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+std::string writeWholeFile(const std::string& path, const std::string& content) {
+    std::string target = path;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        char resolved[PATH_MAX];
+        // A dangling link is written through: that creates its target.
+        if (::realpath(path.c_str(), resolved) == nullptr) return writeThrough(path, content);
+        target = resolved;
+    }
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) return path + " is a folder, not a file";
+    if (exists && !S_ISREG(st.st_mode)) return writeThrough(target, content);
+
+    // A file its owner made read-only is not replaced behind their back.
+    if (exists && ::access(target.c_str(), W_OK) != 0) return failure(path + " cannot be replaced");
+
+    // Keep the old file's permissions; a new file gets the usual ones.
+    mode_t mode;
+    if (exists) {
+        mode = st.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+
+    std::string temp = folderOf(target) + "/." + baseOf(target) + ".XXXXXX";
+    std::vector<char> name(temp.begin(), temp.end());
+    name.push_back('\0');
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) return failure("creating a file in the folder " + folderOf(target));
+    temp = name.data();
+
+    std::string error = writeAll(fd, content, target);
+    if (error.empty() && ::fchmod(fd, mode) != 0) error = failure("setting the permissions of " + target);
+    if (error.empty() && ::fsync(fd) != 0) error = failure("writing " + target);
+    if (::close(fd) != 0 && error.empty()) error = failure("writing " + target);
+    if (error.empty() && ::rename(temp.c_str(), target.c_str()) != 0)
+        error = failure("replacing " + target);
+    if (!error.empty()) ::unlink(temp.c_str());
+    return error;
+}

@@ -1,0 +1,15 @@
+#pragma once
+// Writing a file so that a reader finds either the previous file or the
+// whole new one, never a half-written one: the text goes to a temporary file
+// in the same folder, is synced, and is then renamed over the old name. Every
+// step is checked, so a read-only folder, a full disk, a file-size limit or a
+// folder in the file's place is reported instead of passing in silence; the
+// previous file then stays as it was.
+//
+// A symbolic link is followed: a link to a regular file has that file
+// replaced (the link stays), a link to something else (a device, a pipe) is
+// written through directly, as a rename cannot replace it.
+#include <string>
+
+// Returns "" on success, otherwise why the file could not be written.
+std::string writeWholeFile(const std::string& path, const std::string& content);
