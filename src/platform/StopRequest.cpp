@@ -16,6 +16,11 @@ void onSignal(int sig) {
         return;
     }
     // Nobody will look at the flag (or this is the second request): end now.
+    static const char kLine[] = "\nRUN INTERRUPTED: no verdict, and results.log is left as it was.\n";
+    if (pendingSignal == 0) {
+        const ssize_t written = ::write(STDOUT_FILENO, kLine, sizeof kLine - 1);
+        (void)written;  // nothing more can be done about it here
+    }
     std::signal(sig, SIG_DFL);
     std::raise(sig);
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <set>
 #include <sstream>
 #include <string>
@@ -113,6 +115,23 @@ TEST_F(BindingFixture, FiringEventIsDueAfterTheDelay) {
     EXPECT_DOUBLE_EQ(b.getWeight(), 0.25);
     EXPECT_EQ(t->delayCalls, 1);
     EXPECT_TRUE(t->timeguardQueries.empty());  // no guard: never asked
+}
+
+TEST_F(BindingFixture, ANegativeOrUndefinedDelayEndsTheRunInsteadOfMovingTimeBackwards) {
+    for (double delay : {-0.5, std::nan("")}) {
+        TestTransition* t = transition("Sloppy");
+        t->delaySeconds = delay;
+        EXPECT_EXIT(Binding(listOf({intToken(1)}), t, DateTime(100.0)), ::testing::ExitedWithCode(1),
+                    "ERROR: transition \"Sloppy\" drew the firing delay (-0.5|-?nan) s at model time "
+                    "100; a firing delay must be a number of seconds of at least 0")
+            << delay;
+    }
+    // A delay of 0 is an immediate event; an infinite one never comes due.
+    TestTransition* t = transition("Edge");
+    t->delaySeconds = 0.0;
+    EXPECT_EQ(Binding(listOf({intToken(1)}), t, DateTime(7.0)).getTime(), DateTime(7.0));
+    t->delaySeconds = HUGE_VAL;
+    EXPECT_TRUE(std::isinf(Binding(listOf({intToken(1)}), t, DateTime(7.0)).getTime().FullDateTime()));
 }
 
 TEST_F(BindingFixture, DelayIsComputedForTheBoundTokens) {

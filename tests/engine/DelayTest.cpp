@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <functional>
 #include <map>
@@ -236,6 +237,31 @@ TEST_F(DelayDUni, NegativeRange) {
         ASSERT_GE(v, -2.0);
         ASSERT_LE(v, 2.0);
     }
+}
+
+TEST_F(DelayDUni, BoundsBeyondTheIntRangeAreKept) {
+    // Cut to int, these bounds used to give numbers outside the range.
+    Lockstep ls;
+    const long low = -5000000000L, high = 9000000000L;
+    for (int i = 0; i < 2000; ++i) {
+        const double v = ls.delay.DUni(low, high);
+        const double u = ls.ref.RandU01();
+        ASSERT_GE(v, static_cast<double>(low));
+        ASSERT_LE(v, static_cast<double>(high));
+        ASSERT_NEAR(v, low + std::floor((static_cast<double>(high) - low + 1.0) * u), 2.0);
+    }
+    EXPECT_TRUE(ls.inStep());
+    // The whole long range, and the same range with the bounds swapped.
+    RandomWrapper r;
+    int negative = 0, beyondInt = 0;
+    for (int i = 0; i < 1000; ++i) {
+        if (r.randint(LONG_MIN, LONG_MAX) < 0) ++negative;
+        const long w = r.randint(3000000000L, -3000000000L);
+        ASSERT_TRUE(w >= -3000000000L && w <= 3000000000L) << w;
+        if (w > INT_MAX || w < INT_MIN) ++beyondInt;
+    }
+    EXPECT_NEAR(negative, 500, 80);     // half of the range lies below 0
+    EXPECT_NEAR(beyondInt, 284, 60);    // 1 - 2^32 / 6e9 of the range lies beyond int
 }
 
 // ---------------------------------------------------------------------------

@@ -843,3 +843,108 @@ TEST(MeasureObjWriteResultTest, NumberFormatStaysSetOnBothStreams) {
     EXPECT_EQ(file.flags() & std::ios::adjustfield, std::ios::right);
     EXPECT_EQ(console.flags() & std::ios::adjustfield, std::ios::right);
 }
+
+// --- batches of different lengths -----------------------------------------------------------------
+
+TEST(MeasureObjStationaryTest, BatchesAreWeightedByTheirLength) {
+    // Three batches of a time average: 1.0 over 1 s, 3.0 over 3 s, 2.0 over
+    // 2 s, ... The run's time average is the total integral over the total
+    // time, not the plain mean of the batch values (which over-weights the
+    // short batches).
+    const std::vector<std::pair<double, double>> batches = {{1.0, 1.0}, {3.0, 3.0}, {2.0, 2.0},
+                                                            {4.0, 1.0}, {2.5, 2.0}, {1.5, 4.0}};
+    ProbeMeasure m("M");
+    m.prepareRun(1);
+    double integral = 0.0, time = 0.0;
+    for (const auto& [value, length] : batches) {
+        m.addBatchValue(value, length);
+        integral += value * length;
+        time += length;
+    }
+    m.setEpsMax(10.0);
+    double alpha = 0.05;
+    m.makeStationaryAnalysis(alpha, 0.0, 0.0);
+    const double ratio = integral / time;
+    EXPECT_NEAR(m.AveragedMean.back(), ratio, 1e-14);
+    // The ratio estimator's variance in the measure's units:
+    // sum(w^2 (y - R)^2) / (n - 1) / wbar^2.
+    const double n = static_cast<double>(batches.size());
+    double residuals = 0.0;
+    for (const auto& [value, length] : batches) residuals += length * length * (value - ratio) * (value - ratio);
+    const double wbar = time / n;
+    EXPECT_NEAR(m.Variance.back(), residuals / (n - 1.0) / (wbar * wbar), 1e-12);
+    const double t5 = 2.571 + (3.365 - 2.571) * 5.0 / 6.0;
+    EXPECT_NEAR(m.DeltaX.back(), std::sqrt(m.Variance.back() / n) * t5, 1e-12);
+    EXPECT_NEAR(m.Epsilon.back(), m.DeltaX.back() / ratio, 1e-14);
+}
+
+TEST(MeasureObjStationaryTest, EqualWeightsGiveThePlainMeanAndSampleVariance) {
+    for (double w : {1.0, 0.25, 40.0}) {
+        ProbeMeasure m("M");
+        m.prepareRun(1);
+        for (double v : {1.0, 2.0, 3.0, 4.0, 5.0}) m.addBatchValue(v, w);
+        double alpha = 0.05;
+        m.makeStationaryAnalysis(alpha, 0.0, 0.0);
+        EXPECT_DOUBLE_EQ(m.AveragedMean.back(), 3.0) << w;
+        EXPECT_DOUBLE_EQ(m.Variance.back(), 2.5) << w;
+    }
+    // Batches without any model time (every event at one instant) carry no
+    // weight; when no batch has any, they count alike instead of dividing by 0.
+    ProbeMeasure m("M");
+    m.prepareRun(1);
+    for (double v : {1.0, 2.0, 3.0, 4.0, 5.0}) m.addBatchValue(v, 0.0);
+    double alpha = 0.05;
+    m.makeStationaryAnalysis(alpha, 0.0, 0.0);
+    EXPECT_EQ(m.AveragedMean.back(), 3.0);
+    EXPECT_EQ(m.Variance.back(), 2.5);
+}
+
+TEST(MeasureObjStationaryTest, ANearlyConstantSeriesKeepsItsSmallVariance) {
+    // Sums taken about the first value keep a tiny spread around a large
+    // level from vanishing in rounding.
+    ProbeMeasure m("M");
+    m.prepareRun(1);
+    const std::vector<double> values = {1e9 + 1.0, 1e9 + 2.0, 1e9 + 3.0, 1e9 + 4.0, 1e9 + 5.0};
+    for (double v : values) m.addBatchValue(v, 3.0);
+    double alpha = 0.05;
+    m.makeStationaryAnalysis(alpha, 0.0, 0.0);
+    EXPECT_DOUBLE_EQ(m.AveragedMean.back(), 1e9 + 3.0);
+    EXPECT_NEAR(m.Variance.back(), 2.5, 1e-9);
+}
+
+// --- a replication taken back -----------------------------------------------------------------------
+
+TEST(MeasureObjTransientTest, AnAbandonedReplicationLeavesNoTrace) {
+    // Replications 1 and 2 complete; replication 3 is cut after two of its
+    // three points; replication 4 then sees exactly what it would have seen
+    // had replication 3 never started.
+    auto replicate = [](ProbeMeasure& m, const std::vector<double>& xs, int a, bool complete) {
+        double alpha = 0.1;
+        m.prepareReplication();
+        for (std::size_t k = 0; k < xs.size(); ++k) m.makeTransientAnalysis(alpha, xs[k], a, k + 1 == 3);
+        if (complete) m.completeReplication();
+    };
+    ProbeMeasure cut("M"), clean("M");
+    for (ProbeMeasure* m : {&cut, &clean}) {
+        m->prepareRun(3);
+        m->setEpsMax(0.5);
+        replicate(*m, {1.0, 2.0, 3.0}, 0, true);
+        replicate(*m, {2.0, 4.0, 5.0}, 1, true);
+    }
+    const std::vector<double> meansAfterTwo = items(cut.AveragedMean);
+    replicate(cut, {9.0, 9.0}, 2, false);
+    cut.abandonReplication();
+    EXPECT_EQ(items(cut.AveragedMean), meansAfterTwo);  // the last complete table is back
+    EXPECT_EQ(cut.mean_transient, clean.mean_transient);
+    EXPECT_EQ(cut.m2, clean.m2);
+
+    replicate(cut, {3.0, 1.0, 4.0}, 2, true);
+    replicate(clean, {3.0, 1.0, 4.0}, 2, true);
+    EXPECT_EQ(items(cut.AveragedMean), items(clean.AveragedMean));
+    EXPECT_EQ(items(cut.Variance), items(clean.Variance));
+    EXPECT_EQ(items(cut.DeltaX), items(clean.DeltaX));
+    EXPECT_EQ(items(cut.Epsilon), items(clean.Epsilon));
+    // Nothing is left to take back once a replication is complete.
+    cut.abandonReplication();
+    EXPECT_EQ(items(cut.AveragedMean), items(clean.AveragedMean));
+}

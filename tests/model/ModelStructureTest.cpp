@@ -322,3 +322,35 @@ TEST(ModelStructure, RebuildGivesTheSameNetWithNewTokens) {
     EXPECT_EQ(n.place("C1_sem").getMarkingSize(), 1);
     EXPECT_EQ(measureNames(n.net.getMeasureList()).size(), 8u);
 }
+
+TEST(ModelStructure, ARebuiltNetRefersToTheMeasuresOfTheRun) {
+    // The run's statistics live in the measure objects of the first build;
+    // every later build must feed those, not objects of its own that no
+    // result ever reads.
+    BuiltNet n(modeltest::markingWithValues({7, 8}, {1}));
+    const std::list<MeasureObj*> runMeasures = n.net.getMeasureList();
+    for (int rebuild = 0; rebuild < 3; ++rebuild) {
+        n.net.rebuildForRun(0);
+        EXPECT_EQ(n.net.getMeasureList(), runMeasures);
+        auto ofTheRun = [&](MeasureObj* m) {
+            return std::find(runMeasures.begin(), runMeasures.end(), m) != runMeasures.end();
+        };
+        for (const auto& [name, place] : n.net.getPlaces())
+            for (MeasureObj* m : place->getMeasures()) EXPECT_TRUE(ofTheRun(m)) << name;
+        for (const auto& [name, transition] : n.net.getTransitions())
+            for (MeasureObj* m : transition->getMeasures()) EXPECT_TRUE(ofTheRun(m)) << name;
+        const auto& fsdfHolders = n.transition("Binary_ct_tp").getMeasures();
+        ASSERT_EQ(fsdfHolders.size(), 1u);
+        EXPECT_EQ((*fsdfHolders.begin())->getName(), "fsdf");
+        EXPECT_EQ(n.place("Binary_tp").getMeasures().size(), 5u);
+    }
+    // Each measure is held by the registry and by the places and
+    // transitions of the current build only.
+    for (MeasureObj* m : runMeasures) {
+        int holders = 1;
+        for (const auto& [name, place] : n.net.getPlaces())
+            holders += static_cast<int>(std::count(place->getMeasures().begin(), place->getMeasures().end(), m));
+        if (m->getName() == "fsdf") ++holders;
+        EXPECT_EQ(m->getRefCount(), holders) << m->getName();
+    }
+}

@@ -3,6 +3,7 @@
 // a dead initial marking, and the modes and values that are refused.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -198,4 +199,92 @@ TEST(DriverEndToEnd, AResultPortIsReportedAsNotSupportedAndTheRunGoesOn) {
     EXPECT_TRUE(contains(r.out, "127.0.0.1:7777")) << r.out;
     EXPECT_TRUE(contains(r.out, "\nRESULTS OF STATIONARY SIMULATION\n")) << r.out;
     EXPECT_TRUE(dir.exists("results.log"));
+}
+
+namespace {
+
+// The rows of one measure's transient table: the sampling time and the
+// mean of every row.
+std::vector<std::pair<double, double>> rowsOf(const std::string& results, const std::string& measure) {
+    std::vector<std::pair<double, double>> rows;
+    std::size_t at = results.find("Measure: " + measure + "\n");
+    if (at == std::string::npos) return rows;
+    const std::size_t end = results.find("Measure: ", at + 1);
+    std::istringstream block(results.substr(at, end == std::string::npos ? std::string::npos : end - at));
+    std::string line;
+    while (std::getline(block, line)) {
+        if (line.size() < 2 || line[0] != '\t' || !std::isdigit(static_cast<unsigned char>(line[1]))) continue;
+        std::istringstream fields(line);
+        double time = 0.0, mean = 0.0;
+        fields >> time >> mean;
+        rows.emplace_back(time, mean);
+    }
+    return rows;
+}
+
+}  // namespace
+
+TEST(DriverEndToEnd, EveryReplicationReachesTheLastSamplingPointWhateverTheStamps) {
+    // Calendar stamps are large second counts: summing the interval onto
+    // them never met the stop time exactly, so no replication was judged.
+    struct Case {
+        std::vector<std::string> times;
+        std::size_t points;
+        double lastRow;
+    };
+    const std::vector<Case> cases = {
+        {{"--start", "00:00:00@01/01/2000", "--stop", "00:01:40@01/01/2000"}, 4, 6.308254e10},  // shown with 7 digits
+        {{"--mstart", "0", "--mstop", "100"}, 7, 100.0},  // 100/6 is not exact in binary
+    };
+    for (const Case& c : cases) {
+        WorkDir dir;
+        std::vector<std::string> args = {"-T", "--nofsampling", std::to_string(c.points), "--epsmax", "20",
+                                         "--seed", "1", "--secmax", "20"};
+        args.insert(args.end(), c.times.begin(), c.times.end());
+        const RunResult r = runScpnsim(args, dir.path());
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        EXPECT_TRUE(contains(r.out, kTransientSuccess)) << r.out;
+        const std::string results = dir.read("results.log");
+        for (const std::string& block : kMeasureBlocks) {
+            const std::string name = block.substr(9, block.size() - 10);
+            const auto rows = rowsOf(results, name);
+            ASSERT_EQ(rows.size(), c.points) << name << "\n" << results;
+            EXPECT_NEAR(rows.back().first, c.lastRow, c.lastRow * 1e-6) << name;
+        }
+    }
+}
+
+TEST(DriverEndToEnd, OneSamplingPointIsTheStopTime) {
+    WorkDir dir;
+    const RunResult r =
+        runScpnsim({"-T", "--mstart", "0", "--mstop", "100", "--epsmax", "10", "--secmax", "20", "--seed", "1"},
+                   dir.path());
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, kTransientSuccess)) << r.out;
+    const std::string results = dir.read("results.log");
+    EXPECT_FALSE(contains(results + r.out, "nan")) << results;
+    const auto rows = rowsOf(results, "C1_in_use");
+    ASSERT_EQ(rows.size(), 1u) << results;
+    EXPECT_EQ(rows[0].first, 100.0);
+    // The semaphore is busy for part of the interval: not the initial state.
+    EXPECT_GT(rows[0].second, 0.0);
+}
+
+TEST(DriverEndToEnd, FsdfCountsEveryTruePositiveFiringOnBothOfItsPaths) {
+    // The model attaches "fsdf" to "Binary_ct_tp" and the driver updates it
+    // on every event too, so each firing, which leaves one token on
+    // "Binary_tp", counts twice; in every replication of every build.
+    WorkDir dir;
+    const RunResult r = runScpnsim({"-T", "--mstart", "0", "--mstop", "100", "--nofsampling", "5",
+                                    "--epsmax", "20", "--seed", "3", "--secmax", "20"},
+                                   dir.path());
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    const std::string results = dir.read("results.log");
+    const auto fsdf = rowsOf(results, "fsdf");
+    const auto placeTP = rowsOf(results, "PlaceTP");
+    ASSERT_EQ(fsdf.size(), 5u);
+    ASSERT_EQ(placeTP.size(), 5u);
+    EXPECT_GT(placeTP.back().second, 0.0);
+    for (std::size_t k = 0; k < fsdf.size(); ++k)
+        EXPECT_NEAR(fsdf[k].second, 2.0 * placeTP[k].second, 2e-6 * fsdf[k].second) << k;  // 7 digits shown
 }

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <iostream>
 #include <memory>
+#include <sstream>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -342,4 +344,23 @@ TEST(TransientRun, AccuracyIsDecidedAtTheFinalPointWithEveryRowPresent) {
         EXPECT_EQ(linesStartingWith(s.journal, "r" + std::to_string(r) + " M accum marker@100").size(), 1u)
             << "replication " << r;
     EXPECT_TRUE(linesStartingWith(s.journal, "r" + std::to_string(reps - 1) + " ").empty());
+}
+
+TEST(TransientRun, EveryPointIsObservedAndTheLastAtTheStopTimeWhateverTheRounding) {
+    // 100 / 12344 is not exact in binary: summed up 12344 times it misses
+    // 100, and the replication never reached its final point.
+    for (const auto& [stop, points] : std::vector<std::pair<double, int>>{{100.0, 12345}, {86400.0, 10001}, {0.3, 4}}) {
+        TransientSetup s(1e9, 50, 1, stop, points, kSafetyLimit, 0.05);
+        JournalMeasure* m = s.add("M", Kind::TimeAveraged);
+        m->valueFn = [] { return 1.0; };
+        s.run();
+        ASSERT_TRUE(endsWith(s.out, kSuccess)) << stop;
+        const std::vector<std::string> first = linesStartingWith(s.journal, "r0 M measure=");
+        EXPECT_EQ(first.size(), static_cast<std::size_t>(points)) << stop;
+        const std::vector<std::string> markers = linesStartingWith(s.journal, "r0 M accum marker@");
+        ASSERT_FALSE(markers.empty());
+        std::ostringstream last;
+        last << "r0 M accum marker@" << stop;
+        EXPECT_EQ(markers.back(), last.str()) << stop;
+    }
 }

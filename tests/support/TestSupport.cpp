@@ -73,7 +73,8 @@ RunningProcess::RunningProcess(const std::string& program, const std::vector<std
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
         int in = open("/dev/null", O_RDONLY);
-        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int out = options.discardOutput ? open("/dev/null", O_WRONLY)
+                                        : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (in < 0 || out < 0 || err < 0) _exit(126);
         dup2(in, 0);

@@ -59,6 +59,7 @@ struct RunOptions {
     std::string argv0;            // argv[0]; the program path when empty
     long fileSizeLimit = -1;      // RLIMIT_FSIZE in bytes; none when negative
     bool asUnprivileged = false;  // run as user "nobody" when the tests run as root
+    bool discardOutput = false;   // standard output to /dev/null (not captured)
 };
 
 // A child process with its standard output and error captured in files

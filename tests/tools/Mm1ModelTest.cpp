@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -75,6 +76,31 @@ TEST(Mm1Executable, HelpExitsWithStatus0) {
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_TRUE(contains(r.out, "netname: mm1\n")) << r.out;
     EXPECT_TRUE(contains(r.out, "--trans_simulation")) << r.out;
+}
+
+TEST(Mm1Executable, StationaryQueueLengthConvergesToTheExactValue) {
+    // Batches of 100 events last different model times (busy periods are
+    // dense in events); averaging their values with equal weights settled
+    // near 0.54 with an interval that excluded the exact 0.5 of the M/M/1
+    // queue. Weighted by their lengths, the estimate is the time average.
+    TempDir dir;
+    dir.write("marking.xml", "<marking><token place=\"Server_idle\" value=\"0\"/></marking>\n");
+    const testsupport::RunResult r =
+        testsupport::run(MM1_EXE,
+                         {"-S", "--mstart", "0", "--mstop", "1000000", "--secmax", "0", "--seed", "3",
+                          "--confidence", "95", "--epsmax", "0.1", "--percentage", "false"},
+                         dir.path());
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    const std::string results = dir.read("results.log");
+    const std::size_t row = results.find("\n\t", results.find("Epsilon", results.find("QueueLength")));
+    ASSERT_NE(row, std::string::npos) << results;
+    double mean = 0.0, variance = 0.0, low = 0.0, high = 0.0;
+    ASSERT_EQ(std::sscanf(results.c_str() + row, " %lf %lf [%lf;%lf]", &mean, &variance, &low, &high), 4)
+        << results;
+    EXPECT_NEAR(mean, 0.5, 0.01);
+    EXPECT_LT(low, 0.5);
+    EXPECT_GT(high, 0.5);
+    EXPECT_LT(high - low, 0.02);
 }
 
 TEST(Mm1Executable, ExampleMarkingHoldsTheIdleServer) {
