@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <sstream>
 #include <utility>
@@ -363,4 +364,18 @@ TEST(TransientRun, EveryPointIsObservedAndTheLastAtTheStopTimeWhateverTheRoundin
         last << "r0 M accum marker@" << stop;
         EXPECT_EQ(markers.back(), last.str()) << stop;
     }
+}
+
+TEST(TransientRun, AZeroDelayCycleIsEndedByTheWallClockInsideTheReplication) {
+    // The clock never advances: without a look at the wall clock inside the
+    // replication the run would never return.
+    TransientSetup s(0.0, std::numeric_limits<int>::max(), 1, 100.0, 3, 1u);
+    JournalMeasure* m = s.add("M", Kind::TimeAveraged);
+    m->valueFn = [] { return 1.0; };
+    s.run();
+    EXPECT_TRUE(endsWith(s.out, kAbort)) << s.out;
+    EXPECT_EQ(s.sim->getLoopCount(), 0);
+    EXPECT_TRUE(s.out.find("replications completed: 0 (") != std::string::npos) << s.out;
+    EXPECT_GT(s.net.fires(), 1000);
+    EXPECT_EQ(s.sim->getCurrentSimulationTime(), DateTime(0.0));
 }
