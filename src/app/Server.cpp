@@ -14,6 +14,7 @@
 #include "app/StrictValue.h"
 #include "app/MainClass.h"
 #include "engine/RandomWrapper.h"
+#include "io/MarkingFile.h"
 #include "sim/Simulation.h"
 
 namespace {
@@ -316,6 +317,7 @@ void Server::openLogs(const std::string& folder) {
 
 void Server::buildModel() {
     net.buildNet();
+    MarkingFile::checkAgainstNet(net);
     net.createTokens();
 }
 
