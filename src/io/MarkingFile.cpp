@@ -1,11 +1,11 @@
 #include "io/MarkingFile.h"
 
 #include <xercesc/dom/DOM.hpp>
-#include <xercesc/framework/XMLAttr.hpp>
-#include <xercesc/internal/XMLScanner.hpp>
-#include <xercesc/parsers/XercesDOMParser.hpp>
-#include <xercesc/sax/HandlerBase.hpp>
 #include <xercesc/sax/Locator.hpp>
+#include <xercesc/sax2/Attributes.hpp>
+#include <xercesc/sax2/DefaultHandler.hpp>
+#include <xercesc/sax2/SAX2XMLReader.hpp>
+#include <xercesc/sax2/XMLReaderFactory.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLString.hpp>
@@ -52,92 +52,19 @@ std::string narrow(const XMLCh* text) {
     std::exit(1);
 }
 
-// Thrown out of the parser's callbacks when the document outgrows a bound;
-// the scanner lets it pass and cleans up behind it.
-struct TooLarge {
-    std::string message;
-};
-
-// A DOM parser that refuses what could exhaust the memory: entity expansion
-// past kMaxEntityExpansions (Xerces' own security manager), external DTDs and
-// entities, and a document that expands past the element, character or token
-// bounds. It also notes the line of every token element, for messages.
-class BoundedParser : public XercesDOMParser {
-public:
-    struct Seen {
-        const DOMNode* element;
-        XMLFileLoc line;
-    };
-
-    BoundedParser() {
-        security_.setEntityExpansionLimit(kMaxEntityExpansions);
-        setSecurityManager(&security_);
-        setLoadExternalDTD(false);
-        setDisableDefaultEntityResolution(true);
-        // Entities are expanded in place, so the token elements are plain
-        // descendants of the document whether or not they came from one.
-        setCreateEntityReferenceNodes(false);
-        setCreateCommentNodes(false);
-        setErrorHandler(&handler_);
-    }
-
-    const std::vector<Seen>& tokens() const { return tokens_; }
-
-    void startElement(const XMLElementDecl& elemDecl, const unsigned int urlId,
-                      const XMLCh* const elemPrefix, const RefVectorOf<XMLAttr>& attrList,
-                      const XMLSize_t attrCount, const bool isEmpty, const bool isRoot) override {
-        if (++elements_ > kMaxElements)
-            throw TooLarge{std::string("ERROR: ") + kFileName + " expands to more than " +
-                           std::to_string(kMaxElements) + " elements, the most a marking may have.\n"};
-        for (XMLSize_t i = 0; i < attrCount; ++i)
-            count(XMLString::stringLen(attrList.elementAt(i)->getValue()));
-        const bool token = XMLString::equals(elemDecl.getFullName(), kTokenTag);
-        if (token && tokens_.size() >= kMaxTokens)
-            throw TooLarge{std::string("ERROR: ") + kFileName + " holds more than " +
-                           std::to_string(kMaxTokens) + " token elements, the most a marking may have.\n"};
-        XercesDOMParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
-        if (token) {
-            const Locator* where = getScanner()->getLocator();
-            tokens_.push_back({getCurrentNode(), where ? where->getLineNumber() : 0});
-        }
-    }
-
-    void docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) override {
-        count(length);
-        XercesDOMParser::docCharacters(chars, length, cdataSection);
-    }
-
-    void ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length,
-                             const bool cdataSection) override {
-        count(length);
-        XercesDOMParser::ignorableWhitespace(chars, length, cdataSection);
-    }
-
-    void docPI(const XMLCh* const target, const XMLCh* const data) override {
-        count(XMLString::stringLen(target) + XMLString::stringLen(data));
-        XercesDOMParser::docPI(target, data);
-    }
-
-private:
-    void count(std::size_t characters) {
-        characters_ += characters;
-        if (characters_ > kMaxCharacters)
-            throw TooLarge{std::string("ERROR: ") + kFileName + " expands to more than " +
-                           std::to_string(kMaxCharacters) +
-                           " characters of text and attribute values, the most a marking may have.\n"};
-    }
-
-    SecurityManager security_;
-    HandlerBase handler_;  // turns every error into an exception
-    std::vector<Seen> tokens_;
-    std::size_t elements_ = 0;
-    std::size_t characters_ = 0;
-};
-
+// One token element as the file gives it: its attributes, and where it
+// stands (for messages).
 struct TokenElement {
-    DOMElement* element;
     std::size_t ordinal;  // 1 for the first token element of the file
     XMLFileLoc line;      // 0 when unknown
+    std::vector<std::pair<XString, XString>> attributes;
+    DOMElement* element = nullptr;  // made when a record colour first asks
+
+    const XString* find(const XMLCh* name) const {
+        for (const auto& [key, value] : attributes)
+            if (XMLString::equals(key.c_str(), name)) return &value;
+        return nullptr;
+    }
 };
 
 struct PlaceTokens {
@@ -147,27 +74,101 @@ struct PlaceTokens {
     std::vector<long> integers;
 };
 
-// One parsed marking file. The document is kept for the life of the marking
-// because record colours read their tokens from its elements at every build;
-// integer tokens are converted once and kept as numbers.
+// One parsed marking file: the token elements by place, with their
+// attributes. Integer tokens are converted once and kept as numbers. Record
+// colours read their tokens from DOM elements; those are made from the kept
+// attributes in a small document of the marking's own the first time they
+// are asked for, so that only records pay for a DOM (a DOM of the whole file
+// costs ten times its parse and some hundred bytes a token).
 struct Marking {
-    DOMDocument* document = nullptr;
     std::vector<PlaceTokens> places;  // in the order of their first token
     std::unordered_map<std::string, std::size_t> index;
     std::size_t tokenCount = 0;
     std::set<std::string> asked;  // places a loader asked for
+    DOMDocument* records = nullptr;
 
     Marking() = default;
     Marking(const Marking&) = delete;
     Marking& operator=(const Marking&) = delete;
     ~Marking() {
-        if (document != nullptr) document->release();
+        if (records != nullptr) records->release();
     }
 
     PlaceTokens* find(const std::string& name) {
         auto it = index.find(name);
         return it == index.end() ? nullptr : &places[it->second];
     }
+
+    DOMElement* elementOf(TokenElement& token) {
+        if (token.element != nullptr) return token.element;
+        if (records == nullptr) {
+            DOMImplementation* dom = DOMImplementationRegistry::getDOMImplementation(u"Core");
+            records = dom->createDocument(nullptr, u"marking", nullptr);
+        }
+        token.element = records->createElement(kTokenTag);
+        for (const auto& [key, value] : token.attributes) token.element->setAttribute(key.c_str(), value.c_str());
+        records->getDocumentElement()->appendChild(token.element);
+        return token.element;
+    }
+};
+
+// Reads the file as a stream of parser events (no document tree) into a
+// Marking, refusing what could exhaust the memory: entity expansion past
+// kMaxEntityExpansions (Xerces' own security manager), external DTDs and
+// entities, and a document that expands past the element, character or
+// token bounds.
+class MarkingReader : public DefaultHandler {
+public:
+    explicit MarkingReader(Marking& marking) : marking_(marking) {}
+
+    void setDocumentLocator(const Locator* const locator) override { locator_ = locator; }
+
+    void startElement(const XMLCh* const, const XMLCh* const, const XMLCh* const qname,
+                      const Attributes& attributes) override {
+        if (++elements_ > kMaxElements)
+            fail(std::string("ERROR: ") + kFileName + " expands to more than " + std::to_string(kMaxElements) +
+                 " elements, the most a marking may have.\n");
+        const XMLSize_t n = attributes.getLength();
+        for (XMLSize_t i = 0; i < n; ++i) count(XMLString::stringLen(attributes.getValue(i)));
+        if (!XMLString::equals(qname, kTokenTag)) return;
+        if (marking_.tokenCount >= kMaxTokens)
+            fail(std::string("ERROR: ") + kFileName + " holds more than " + std::to_string(kMaxTokens) +
+                 " token elements, the most a marking may have.\n");
+
+        TokenElement token{++marking_.tokenCount, locator_ != nullptr ? locator_->getLineNumber() : 0, {}};
+        token.attributes.reserve(n);
+        XString place;
+        for (XMLSize_t i = 0; i < n; ++i) {
+            token.attributes.emplace_back(attributes.getQName(i), attributes.getValue(i));
+            if (XMLString::equals(attributes.getQName(i), kPlaceAttribute)) place = attributes.getValue(i);
+        }
+        auto [it, added] = byName_.try_emplace(place, marking_.places.size());
+        if (added) {
+            marking_.places.push_back({narrow(place.c_str()), {}, false, {}});
+            marking_.index.emplace(marking_.places.back().name, it->second);
+        }
+        marking_.places[it->second].tokens.push_back(std::move(token));
+    }
+
+    void characters(const XMLCh* const, const XMLSize_t length) override { count(length); }
+    void ignorableWhitespace(const XMLCh* const, const XMLSize_t length) override { count(length); }
+    void processingInstruction(const XMLCh* const target, const XMLCh* const data) override {
+        count(XMLString::stringLen(target) + XMLString::stringLen(data));
+    }
+
+private:
+    void count(std::size_t characters) {
+        characters_ += characters;
+        if (characters_ > kMaxCharacters)
+            fail(std::string("ERROR: ") + kFileName + " expands to more than " + std::to_string(kMaxCharacters) +
+                 " characters of text and attribute values, the most a marking may have.\n");
+    }
+
+    Marking& marking_;
+    const Locator* locator_ = nullptr;
+    std::unordered_map<XString, std::size_t> byName_;
+    std::size_t elements_ = 0;
+    std::size_t characters_ = 0;
 };
 
 std::map<std::string, std::unique_ptr<Marking>>& markings() {
@@ -189,11 +190,22 @@ std::unique_ptr<Marking> read() {
     }
 
     auto marking = std::make_unique<Marking>();
-    auto parser = std::make_unique<BoundedParser>();
+    MarkingReader handler(*marking);
+    SecurityManager security;
+    security.setEntityExpansionLimit(kMaxEntityExpansions);
+    std::unique_ptr<SAX2XMLReader> parser(XMLReaderFactory::createXMLReader());
+    // As a plain DOM parser reads: no namespaces, no validation; and no
+    // external DTD or entity is ever opened (a "/dev/zero" entity would
+    // never end).
+    parser->setFeature(XMLUni::fgSAX2CoreNameSpaces, false);
+    parser->setFeature(XMLUni::fgSAX2CoreValidation, false);
+    parser->setFeature(XMLUni::fgXercesLoadExternalDTD, false);
+    parser->setFeature(XMLUni::fgXercesDisableDefaultEntityResolution, true);
+    parser->setProperty(XMLUni::fgXercesSecurityManager, &security);
+    parser->setContentHandler(&handler);
+    parser->setErrorHandler(&handler);  // every fatal error becomes an exception
     try {
         parser->parse(kFileName);
-    } catch (const TooLarge& e) {
-        fail(e.message);
     } catch (const XMLException& e) {
         fail("Xerces XML Exception message is: " + narrow(e.getMessage()) + "\n");
     } catch (const DOMException& e) {
@@ -202,36 +214,6 @@ std::unique_ptr<Marking> read() {
         fail("Xerces SAX Exception message is: " + narrow(e.getMessage()) + "\n");
     } catch (...) {
         fail("Xerces Unexpected Exception \n");
-    }
-    marking->document = parser->adoptDocument();
-    if (marking->document == nullptr) return marking;
-
-    // Every token element in document order: a walk over the tree, each node
-    // visited once. The lines the parser noted come in the same order.
-    const std::vector<BoundedParser::Seen>& seen = parser->tokens();
-    std::size_t nextSeen = 0;
-    std::unordered_map<XString, std::size_t> byName;
-    DOMNode* node = marking->document->getFirstChild();
-    while (node != nullptr) {
-        if (node->getNodeType() == DOMNode::ELEMENT_NODE &&
-            XMLString::equals(node->getNodeName(), kTokenTag)) {
-            auto* element = static_cast<DOMElement*>(node);
-            XMLFileLoc line = 0;
-            if (nextSeen < seen.size() && seen[nextSeen].element == node) line = seen[nextSeen++].line;
-            const XString place = element->getAttribute(kPlaceAttribute);
-            auto [it, added] = byName.try_emplace(place, marking->places.size());
-            if (added) {
-                marking->places.push_back({narrow(place.c_str()), {}, false, {}});
-                marking->index.emplace(marking->places.back().name, it->second);
-            }
-            marking->places[it->second].tokens.push_back({element, ++marking->tokenCount, line});
-        }
-        if (DOMNode* child = node->getFirstChild()) {
-            node = child;
-            continue;
-        }
-        while (node != nullptr && node->getNextSibling() == nullptr) node = node->getParentNode();
-        if (node != nullptr) node = node->getNextSibling();
     }
     return marking;
 }
@@ -268,8 +250,8 @@ void readIntegers(PlaceTokens& place) {
     place.integers.reserve(place.tokens.size());
     for (const TokenElement& t : place.tokens) {
         long value = 0;
-        if (t.element->getAttributeNode(kValueAttribute) != nullptr) {
-            const std::string text = narrow(t.element->getAttribute(kValueAttribute));
+        if (const XString* attribute = t.find(kValueAttribute)) {
+            const std::string text = narrow(attribute->c_str());
             const Number n = parseLong(text, value);
             if (n != Number::Whole) {
                 std::string where = "token element " + std::to_string(t.ordinal);
@@ -302,7 +284,7 @@ void forEachToken(const std::string& placeName, const std::function<void(Element
     Marking& marking = current();
     marking.asked.insert(placeName);
     if (PlaceTokens* place = marking.find(placeName))
-        for (const TokenElement& t : place->tokens) add(t.element);
+        for (TokenElement& t : place->tokens) add(marking.elementOf(t));
 }
 
 const std::vector<long>& integerValues(const std::string& placeName) {

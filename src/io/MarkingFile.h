@@ -34,9 +34,10 @@ using Element = XERCES_CPP_NAMESPACE_QUALIFIER DOMElement;
 // The name of the file, relative to the working directory.
 extern const char* const kFileName;
 
-// Most token elements a file may hold. A million tokens take about a
-// gigabyte while the file is parsed, which an ordinary machine holds; a file
-// beyond it is refused during the parse, before it can fill the memory.
+// Most token elements a file may hold. The kept marking costs a few hundred
+// bytes a token (a million tokens: some hundred MB, and every build of the
+// net makes them all again), which an ordinary machine holds; a file beyond
+// it is refused during the parse, before it can fill the memory.
 inline constexpr std::size_t kMaxTokens = 1'000'000;
 
 // Most entity expansions in one file. Markings rarely use entities at all;
@@ -53,9 +54,9 @@ inline constexpr std::size_t kMaxElements = 2 * kMaxTokens;
 inline constexpr std::size_t kMaxCharacters = 64u * 1024u * 1024u;
 
 // Calls `add` for every token element whose "place" attribute is exactly
-// `placeName`, in document order. The elements belong to the parsed
-// document, which stays alive for the rest of the process (or until
-// forget()): record colours read their attributes from them at every build.
+// `placeName`, in document order. The elements (with the attributes the file
+// gives) belong to the parsed marking, which stays alive for the rest of the
+// process (or until forget()): record colours read them at every build.
 void forEachToken(const std::string& placeName, const std::function<void(Element*)>& add);
 
 // The "value" attributes of the token elements of `placeName` as integers,
