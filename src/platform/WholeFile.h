@@ -6,6 +6,9 @@
 // folder in the file's place is reported instead of passing in silence; the
 // previous file then stays as it was.
 //
+// In a folder that takes no new file, an existing file that may be written
+// is rewritten in place instead (each write still checked).
+//
 // A symbolic link is followed: a link to a regular file has that file
 // replaced (the link stays), a link to something else (a device, a pipe) is
 // written through directly, as a rename cannot replace it.

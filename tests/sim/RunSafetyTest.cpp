@@ -99,6 +99,18 @@ TEST(ResultsFile, AFileThatCannotBeWrittenIsAnErrorAndTheOldResultsSurvive) {
     }
 }
 
+TEST(ResultsFile, AFolderThatTakesNoNewFileStillGetsAWritableResultsFileRewritten) {
+    WorkDir dir;
+    dir.write("results.log", kOldResults);
+    fs::permissions(dir.path() / "results.log", fs::perms::all);  // writable by anyone
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    RunOptions unprivileged;
+    unprivileged.asUnprivileged = true;
+    const RunResult r = runScpnsim(kShortRun, dir.path(), unprivileged);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_TRUE(contains(dir.read("results.log"), "RESULTS OF TRANSIENT SIMULATION\n"));
+}
+
 // ---------------------------------------------------------------------------
 // Traces
 
