@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/MainClass.h"
+#include "platform/Logging.h"
 #include "engine/Transition.h"
 
 long Token::tokenCounter = 0;
@@ -42,7 +42,7 @@ bool Token::operator==(const Token& other) const { return id == other.id; }
 const std::string Token::content() const { return ""; }
 
 void Token::addTransition(Transition* t) {
-    Logging* log = MainClass::getLog();
+    Logging* log = Logging::process();
     if (log->isTransLogging())
         log->getTransLog() << "Token " << getName() << ", " << timeStamp << " added Transition "
                            << t->getName() << "\n";
@@ -50,7 +50,7 @@ void Token::addTransition(Transition* t) {
 }
 
 void Token::removeTransition(Transition* t) {
-    Logging* log = MainClass::getLog();
+    Logging* log = Logging::process();
     if (log->isTransLogging())
         log->getTransLog() << "Token " << getName() << ", " << timeStamp << " removed Transition "
                            << t->getName() << "\n";
@@ -62,7 +62,7 @@ bool Token::containsTransition(Transition* t) const {
 }
 
 void Token::notifyTransitions(Ptr<Token> self) {
-    Logging* log = MainClass::getLog();
+    Logging* log = Logging::process();
     if (log->isTransLogging()) {
         std::fstream& out = log->getTransLog();
         out << "Token " << getName() << ", " << timeStamp << " notifyTransitions()..: [ ";

@@ -31,6 +31,9 @@ void install() {
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
     std::signal(SIGXFSZ, SIG_IGN);
+    // A front end that goes away must not end the run: a write to its
+    // closed connection fails (and is reported by the socket) instead.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 const char* pendingName() {

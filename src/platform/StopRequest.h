@@ -8,7 +8,9 @@
 // at once, as it would without these handlers; so does a second signal.
 //
 // A file-size limit (SIGXFSZ) is ignored, so that writing past it fails like
-// a full disk and is reported, instead of killing the process silently.
+// a full disk and is reported, instead of killing the process silently; so is
+// SIGPIPE, so that a front end that closes its result port does not end the
+// run.
 #include <csignal>
 
 namespace stoprequest {

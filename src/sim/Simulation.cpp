@@ -14,6 +14,7 @@
 #include "platform/Logging.h"
 #include "platform/StopRequest.h"
 #include "platform/WholeFile.h"
+#include "platform/net/Socket.h"
 
 Simulation* Simulation::sim = nullptr;
 
@@ -59,9 +60,18 @@ Simulation::Simulation(NetClass* net_, const std::string& netName_, const std::s
       fireWeight(1.0) {
     SCPN_ASSERT(sim == NULL, "src/Simulation");
     sim = this;
+    task::initialize();
 }
 
 Simulation::~Simulation() {
+    if (measureSocket != nullptr) {
+        // The front end learns that the run is over; a broken channel
+        // swallows this like every other message.
+        sendOnChannel("EXIT;0\n");
+        measureSocket->close();
+        delete measureSocket;
+        measureSocket = nullptr;
+    }
     if (net != nullptr && net->getSimulation() == this) net->setSimulation(nullptr);
     sim = nullptr;
 }
@@ -71,6 +81,14 @@ Simulation::~Simulation() {
 
 void Simulation::init() {
     initMeasureSocket();
+    if (measureSocket != nullptr) {
+        sendOnChannel("NETNAME;" + netName + "\n" + (modelTimeAxis ? "XTICKFORMAT;0\n" : "XTICKFORMAT;3\n"));
+        if (simulationType == 0) {
+            sendOnChannel("STARTTIME;" + number16(startTime.FullDateTime()) + "\n");
+            sendOnChannel("ENDTIME;" + number16(stopTime.FullDateTime()) + "\n");
+        }
+        sendOnChannel("TIME;" + number16(currentSimulationTime.FullDateTime()) + "\n");
+    }
     net->setSimulation(this);
     initTransitions();
     initialised = true;
@@ -78,10 +96,21 @@ void Simulation::init() {
 
 void Simulation::initMeasureSocket() {
     if (resultPort == "NULL") return;
-    // The front end's result port is not served by this build: say so once
-    // and run without a result channel.
-    std::cout << "Result port " << resultPort
-              << " is not supported yet; the run goes on without a result channel." << std::endl;
+    std::cout << "Try to connect to: " << resultPort << std::endl;
+    // "localhost:port" is the local transport, any other host TCP; the front
+    // end gets about a hundred seconds to start listening.
+    measureSocket = socket_t::connect(resultPort.c_str(), socket_t::sock_any_domain, 100, 1);
+    if (measureSocket == nullptr) {
+        std::cout << "Sim::init Failed to connect to server " << resultPort << std::endl;
+        return;
+    }
+    if (measureSocket->is_ok()) {
+        std::cout << "connection established.." << std::endl;
+    } else {
+        char text[256];
+        measureSocket->get_error_text(text, sizeof text);
+        std::cout << "Sim::init Connection to server " << resultPort << " failed: " << text << std::endl;
+    }
 }
 
 bool Simulation::isSingleStep() const { return false; }
@@ -347,6 +376,7 @@ void Simulation::measureOut(DefaultGM* element, MeasureObj* measure) {
                                 << "\n";
         return;
     }
+    if (!hasMeasureSocket() && !logs()->isSimLogging()) return;  // nobody would receive it
     std::string message;
     if (simulationType == 0)
         message = "TIME;" + number16(nextSamplingTime.FullDateTime()) + "\n";
@@ -387,7 +417,17 @@ void Simulation::displayOut(DefaultGM* element, double value) {
                false);
 }
 
+void Simulation::sendOnChannel(const std::string& message) {
+    // One message, one write; a failed write is not retried (the channel
+    // only loses what it cannot carry, the run goes on).
+    if (measureSocket != nullptr) measureSocket->write(message.data(), message.size());
+}
+
 void Simulation::sendResult(const std::string& message, bool blankLineInTrace) {
+    if (measureSocket != nullptr) {
+        sendOnChannel(message);
+        return;
+    }
     // Without a result channel the messages go to the simulation trace.
     if (logs()->isSimLogging()) {
         logs()->getSimLog() << "NO_SOCK: " << message;

@@ -17,6 +17,7 @@
 
 class NetClass;
 class DefaultGM;
+class socket_t;
 class Binding;
 class MeasureObj;
 
@@ -80,7 +81,8 @@ public:
     void measureOut(DefaultGM* element, MeasureObj* measure);
     void measureOut(DefaultGM* element, double value) override;
     void displayOut(DefaultGM* element, double value) override;
-    bool hasMeasureSocket() const { return false; }
+    bool hasMeasureSocket() const { return measureSocket != nullptr; }
+    socket_t* getMeasureSocket() { return measureSocket; }
 
     static Simulation* sim;
 
@@ -102,6 +104,8 @@ public:
 protected:
     // Sends one message on the result channel, or traces it when there is none.
     void sendResult(const std::string& message, bool blankLineInTrace);
+    // Sends one message on the result channel when there is one.
+    void sendOnChannel(const std::string& message);
     // Builds the net afresh for a run or replication and frees the build it
     // replaces.
     void rebuildNet();
@@ -152,6 +156,7 @@ protected:
     DateTime stopTime;
     std::string lastFiredTransition;
     bool initialised;
+    socket_t* measureSocket = nullptr;
     RandomWrapper random;
     double fireWeight;
     std::time_t lastReplicationPrint = 0;
