@@ -41,8 +41,8 @@ class ProbeSimulation : public Simulation {
 public:
     ProbeSimulation(NetClass* net, const DateTime& start, const DateTime& stop, int samplingPoints,
                     int simulationType, double epsMax, unsigned int maxRunTime,
-                    double samplingInterval = 0.0)
-        : Simulation(net, "TestNet", "NULL", start, stop, samplingPoints, simulationType, true, false,
+                    double samplingInterval = 0.0, const std::string& resultPort = "NULL")
+        : Simulation(net, "TestNet", resultPort, start, stop, samplingPoints, simulationType, true, false,
                      epsMax, samplingInterval, maxRunTime) {}
 
     using Simulation::analysisState;

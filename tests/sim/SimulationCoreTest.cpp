@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/net/TcpSocket.h"
 #include "sim/SimTestDoubles.h"
 #include "support/TestSupport.h"
 
@@ -652,4 +653,82 @@ TEST(SimulationLifecycle, OnlyOneDriverAtATime) {
         EXPECT_DEATH(ProbeSimulation(&net, start, DateTime(10.0), 1, 1, 0.01, 0u), "sim == NULL");
     }
     EXPECT_EQ(Simulation::sim, nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// The result channel's messages, byte for byte, over a real connection
+
+namespace {
+
+// A watched (or unwatched) measure whose latest estimate the test sets.
+class EstimateMeasure : public MeasureObj {
+public:
+    EstimateMeasure(const char* name, NetClass* net, bool watch, bool accumulating)
+        : MeasureObj(name, net, watch), accumulating_(accumulating) {}
+    double measure(double) override { return 0.0; }
+    bool accumulative() override { return accumulating_; }
+    bool timeaverage() override { return !accumulating_; }
+    void accum(const Binding*, double) override {}
+    void setEstimate(double mean, double halfWidth) {
+        AveragedMean.push_back(mean);
+        DeltaX.push_back(halfWidth);
+    }
+
+private:
+    bool accumulating_;
+};
+
+std::string readAvailable(socket_t* peer) {
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const int n = peer->read(buffer, 0, sizeof buffer, 1);  // whatever arrives within a second
+        if (n <= 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return text;
+}
+
+}  // namespace
+
+TEST(ResultChannelMessages, EveryMessageHasItsExactText) {
+    std::unique_ptr<socket_t> listener(socket_t::create_global(nullptr));
+    ASSERT_TRUE(listener->is_ok());
+    const std::string port = std::to_string(static_cast<win_socket*>(listener.get())->get_port());
+    for (int kind : {0, 1}) {
+        SCOPED_TRACE(kind == 0 ? "transient" : "stationary");
+        Net net;
+        EstimateMeasure accuracy("Binary_accuracy", &net, true, false);
+        EstimateMeasure hidden("Hidden", &net, false, false);
+        EstimateMeasure counted("Counted", &net, true, true);
+        for (EstimateMeasure* m : {&accuracy, &hidden, &counted}) m->setEstimate(0.5, 0.125);
+        Place pool(1, "P_thread_pool", &net, false, 0);
+        const DateTime start(0.0);
+        auto sim = std::make_unique<ProbeSimulation>(&net, start, DateTime(1000.0), 3, kind, 0.01, 0u, 20.0,
+                                                     "127.0.0.1:" + port);
+        testsupport::CaptureStream out(std::cout);
+        sim->init();
+        std::unique_ptr<socket_t> peer(listener->accept());
+        ASSERT_TRUE(peer && peer->is_ok());
+        EXPECT_EQ(out.text(), "Try to connect to: 127.0.0.1:" + port + "\nconnection established..\n");
+        sim->analysisState = 1;
+        sim->nextSamplingTime = DateTime(20.0);
+        sim->updateSimulationTime(DateTime(12.5));
+        for (EstimateMeasure* m : {&accuracy, &hidden, &counted}) sim->measureOut(m, m);
+        sim->measureOut(&pool, 3.0);
+        sim->displayOut(&pool, 1.0 / 3.0);
+        sim->measureOut(&pool, 1000.0);
+        sim.reset();  // the driver goes with its end message
+        const std::string received = readAvailable(peer.get());
+        // A transient estimate carries its sampling point, a stationary one the clock.
+        const std::string t = kind == 0 ? "20" : "12.5";
+        const std::string estimate = "<Result:Mean>,<-ConfMin>,<+ConfMax>;0.5,0.375,0.625\n";
+        EXPECT_EQ(received,
+                  "NETNAME;TestNet\nXTICKFORMAT;0\n" + std::string(kind == 0 ? "STARTTIME;0\nENDTIME;1000\n" : "") +
+                      "TIME;0\n" + "TIME;" + t + "\nBinary_accuracy" + estimate + "TIME;" + t + "\n" +
+                      "TIME;" + t + "\n" + (kind == 0 ? "Counted" + estimate : std::string()) +
+                      "TIME;12.5\nP_thread_pool<Place>;3\n" +
+                      "TIME;12.5\nP_thread_pool<Place:Display>;0.3333333333333333\n" +
+                      "TIME;12.5\nP_thread_pool<Place>;1000\n" + "EXIT;0\n");
+    }
 }
