@@ -120,14 +120,14 @@ bool win_socket::open_client(int max_attempts, std::time_t timeout) {
     }
 }
 
-bool win_socket::open_listener(int listen_queue_size) {
+bool win_socket::open_bound(int type) {
     std::string host;
     int port = 0;
     if (address && !parse_address(address->c_str(), host, port)) {
         errcode = bad_address;
         return false;
     }
-    s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    s = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
     if (s < 0) {
         errcode = errno;
         return false;
@@ -143,6 +143,11 @@ bool win_socket::open_listener(int listen_queue_size) {
             return false;
         }
     }
+    return true;
+}
+
+bool win_socket::open_listener(int listen_queue_size) {
+    if (!open_bound(SOCK_STREAM)) return false;
     if (::listen(s, listen_queue_size) != 0) {
         errcode = errno;
         close();
@@ -154,26 +159,7 @@ bool win_socket::open_listener(int listen_queue_size) {
 }
 
 bool win_socket::open_datagram(int flags) {
-    std::string host;
-    int port = 0;
-    if (address && !parse_address(address->c_str(), host, port)) {
-        errcode = bad_address;
-        return false;
-    }
-    s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (s < 0) {
-        errcode = errno;
-        return false;
-    }
-    if (address) {
-        setOption(s, SOL_SOCKET, SO_REUSEADDR, 1);
-        const sockaddr_in local = ipv4Address(INADDR_ANY, port);
-        if (::bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-            errcode = errno;
-            close();
-            return false;
-        }
-    }
+    if (!open_bound(SOCK_DGRAM)) return false;
     if ((flags & 1) != 0 && setsockopt(s, SOL_SOCKET, SO_BROADCAST, &flags, sizeof flags) != 0) {
         errcode = errno;
         close();

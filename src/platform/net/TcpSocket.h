@@ -74,5 +74,8 @@ public:
     std::optional<std::string> address;  // the address it was made for
 
 private:
+    // A socket of `type`, bound to the address's port on every interface
+    // when an address is given; false (with the error recorded) otherwise.
+    bool open_bound(int type);
     std::atomic<state> st{ss_close};
 };
