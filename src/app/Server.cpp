@@ -16,6 +16,7 @@
 #include "engine/RandomWrapper.h"
 #include "io/MarkingFile.h"
 #include "sim/Simulation.h"
+#include "sim/TokenGame.h"
 
 namespace {
 
@@ -349,6 +350,11 @@ void Server::runProfiling(const std::string&, const std::string&, long, long) {
     notAvailable("The profiling run");
 }
 
-void Server::runTokenGame(const std::string&, const std::string&, const DateTime&) {
-    notAvailable("The token game");
+void Server::runTokenGame(const std::string& netName, const std::string& resultPort, const DateTime& start) {
+    // The game's driver lives here, not in currentDriver.
+    TokenGame* game = new TokenGame(&net, netName, resultPort, start);
+    game->run();
+    game->shutdown();
+    if (!game->served()) exitStatus = 1;  // no front end could play
+    delete game;
 }

@@ -358,6 +358,21 @@ void Transition::removeNotBoundToken(Ptr<Token> token) {
 
 Binding* Transition::getNextEvent() const { return bindings.empty() ? nullptr : *bindings.begin(); }
 
+std::vector<Binding*> Transition::rescheduleEventsBefore(const DateTime& now) {
+    // The set is ordered by time: the events to move are its first ones,
+    // taken out before their times change and put back after.
+    std::vector<Binding*> moved;
+    while (!bindings.empty() && (*bindings.begin())->getTime() < now) {
+        moved.push_back(*bindings.begin());
+        bindings.erase(bindings.begin());
+    }
+    for (Binding* b : moved) {
+        b->updateTime(now);
+        bindings.insert(b);
+    }
+    return moved;
+}
+
 // ---------------------------------------------------------------------------
 // Time-guard optimisation
 

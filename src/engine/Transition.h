@@ -89,6 +89,10 @@ public:
     void addNotBoundToken(Ptr<Token> token);
     void removeNotBoundToken(Ptr<Token> token);
     Binding* getNextEvent() const;
+    // Gives every event due before `now` the time `now` plus a fresh delay
+    // (Binding::updateTime), so that none lies in the past; returns the
+    // events moved. The token game does this after firing by hand.
+    std::vector<Binding*> rescheduleEventsBefore(const DateTime& now);
 
     // ---- time-guard optimisation ----
     bool isOptimizingTimeguardTransition() const;

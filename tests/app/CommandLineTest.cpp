@@ -6,11 +6,13 @@
 #include <ctime>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/MainClass.h"
 #include "app/Server.h"
+#include "platform/net/Socket.h"
 #include "support/TestSupport.h"
 
 using testsupport::runScpnsim;
@@ -312,11 +314,21 @@ TEST(CommandLineModes, ProfilingReadsNoTimes) {
 }
 
 TEST(CommandLineModes, TokenGameNeedsOnlyAStartTime) {
+    testsupport::PortLock port(2020);
     testsupport::WorkDir dir;
-    auto r = runScpnsim({"-t", "--mstart", "0", "--seed", "1", "--resport", "127.0.0.1"}, dir.path());
-    EXPECT_TRUE(contains(r.out, "Result port set to 127.0.0.1\n"));
-    EXPECT_TRUE(contains(r.out, "Running tokengame from 00:00:00@12/31/0000 :: displayaddress=127.0.0.1\n"))
+    testsupport::RunningProcess game(
+        SCPNSIM_EXE, {"-t", "--mstart", "0", "--seed", "1", "--resport", "no-such-host.invalid:1"}, dir.path());
+    ASSERT_TRUE(game.waitForOutput("waiting for socket connection from GUI.."));
+    std::unique_ptr<socket_t> gui(socket_t::connect("127.0.0.1:2020", socket_t::sock_global_domain, 10, 1));
+    gui->write("EXIT#", 5);
+    const testsupport::RunResult r = game.wait();
+    EXPECT_TRUE(contains(r.out, "Result port set to no-such-host.invalid:1\n"));
+    EXPECT_TRUE(contains(r.out, "Running tokengame from 00:00:00@12/31/0000 :: displayaddress=no-such-host.invalid:1\n"))
         << r.out;
+    // A result port that cannot be reached is reported; the game is played anyway.
+    EXPECT_TRUE(contains(r.out, "Sim::init Connection to server no-such-host.invalid:1 failed: bad address\n"))
+        << r.out;
+    EXPECT_EQ(r.exitStatus, 0);
 }
 
 TEST(CommandLineModes, ModesWithoutADriverSayIDoNotRunAndFail) {

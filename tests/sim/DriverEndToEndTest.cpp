@@ -178,7 +178,6 @@ TEST(DriverEndToEnd, ModesWithoutADriverAreStillNotAvailable) {
     const std::vector<std::vector<std::string>> commands = {
         {"-R", "--mstart", "0", "--mstop", "100", "--seed", "1"},
         {"-p", "--fcount", "100", "--lcount", "1", "--seed", "1"},
-        {"-t", "--mstart", "0", "--seed", "1"},
     };
     for (const auto& args : commands) {
         WorkDir dir;

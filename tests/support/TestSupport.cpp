@@ -1,6 +1,7 @@
 #include "support/TestSupport.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -167,6 +168,18 @@ std::string markingXml(int threads, int slots) {
     for (int i = 0; i < threads; ++i) xml += "  <token place=\"P_thread_pool\" value=\"0\"/>\n";
     for (int i = 0; i < slots; ++i) xml += "  <token place=\"C1_sem\" value=\"0\"/>\n";
     return xml + "</marking>\n";
+}
+
+PortLock::PortLock(int port) {
+    const std::string path = (fs::temp_directory_path() / ("scpnsim-port-" + std::to_string(port) + ".lock")).string();
+    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ < 0) throw std::runtime_error("cannot open " + path);
+    while (flock(fd_, LOCK_EX) != 0) {
+    }
+}
+
+PortLock::~PortLock() {
+    if (fd_ >= 0) close(fd_);  // closing releases the lock
 }
 
 ScopedCwd::ScopedCwd(const fs::path& dir) : old_(fs::current_path()) { fs::current_path(dir); }

@@ -35,6 +35,20 @@ public:
     explicit WorkDir(int threads = 4, int slots = 5) { write("marking.xml", markingXml(threads, slots)); }
 };
 
+// Holds a machine-wide lock on a fixed TCP port while alive, so that tests
+// that need the same fixed port (the token game listens on 2020) run one
+// after the other even when ctest runs them in parallel processes.
+class PortLock {
+public:
+    explicit PortLock(int port);
+    ~PortLock();
+    PortLock(const PortLock&) = delete;
+    PortLock& operator=(const PortLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
 // Makes `dir` the current directory while alive.
 class ScopedCwd {
 public:
