@@ -17,6 +17,7 @@
 #include "model/ModelNet.h"
 #include "platform/net/Socket.h"
 #include "sim/TokenGame.h"
+#include "support/ScriptedSocket.h"
 #include "support/TestSupport.h"
 
 using enginetest::makePlace;
@@ -26,39 +27,7 @@ using modeltest::BuiltNet;
 
 namespace {
 
-// A front end made of prepared messages: each read returns the next one
-// (a failed read when none is left); everything written is kept.
-class ScriptedFrontEnd : public socket_t {
-public:
-    explicit ScriptedFrontEnd(std::vector<std::string> messages) : incoming(messages.begin(), messages.end()) {}
-    int read(void* buf, std::size_t, std::size_t max_size, std::time_t) override {
-        if (incoming.empty()) return -1;
-        std::string message = incoming.front();
-        incoming.pop_front();
-        if (message.size() > max_size) {
-            incoming.push_front(message.substr(max_size));
-            message.resize(max_size);
-        }
-        std::copy(message.begin(), message.end(), static_cast<char*>(buf));
-        return static_cast<int>(message.size());
-    }
-    int read(void*, std::size_t) override { return 0; }
-    int write(const void* buf, std::size_t size) override {
-        replies.push_back(std::string(static_cast<const char*>(buf), size));
-        return 1;
-    }
-    int sendto(int, int, const void*, std::size_t) override { return 0; }
-    int recvfrom(int&, int&, void*, std::size_t) override { return -1; }
-    int is_ok() override { return 1; }
-    void get_error_text(char* buf, std::size_t size) override { snprintf(buf, size, "ok"); }
-    socket_t* accept() override { return nullptr; }
-    int cancel_accept() override { return 0; }
-    int shutdown() override { return 0; }
-    int close() override { return 0; }
-
-    std::deque<std::string> incoming;
-    std::vector<std::string> replies;
-};
+using ScriptedFrontEnd = testsupport::ScriptedSocket;
 
 // The model's net played in-process.
 struct ModelGame {
