@@ -3,6 +3,7 @@
 #include <tclap/CmdLine.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -118,6 +119,10 @@ void Server::start(int argc, char** argv) {
                                                 "integer>0");
     TCLAP::ValueArg<StrictValue<int>> repeats("", "repeats", "Number of RESTART repeats", false, 0,
                                               "integer>0");
+    // RESTART batches end at sampling points this far apart in model time.
+    TCLAP::ValueArg<StrictValue<double>> batchtime(
+        "", "batchtime", "Model time between RESTART batch ends (default: (stop - start) / 100, or 100)",
+        false, 0.0, "double > 0");
 
     cmd.add(resport);
     cmd.add(startArg);
@@ -139,6 +144,7 @@ void Server::start(int argc, char** argv) {
     cmd.add(thrmax);
     cmd.add(thrnumber);
     cmd.add(repeats);
+    cmd.add(batchtime);
 
     // Parse errors, --help and --version end the process inside parse().
     cmd.parse(argc, argv);
@@ -217,6 +223,14 @@ void Server::start(int argc, char** argv) {
                 failCheck(cmd, "Number of sampling points must be at most " +
                                    std::to_string(Simulation::kMaxSamplingPoints) + ".");
             checkAccuracyOptions(cmd, confidence.getValue(), epsmax.getValue());
+            if (simulationType == 2) {
+                checkRestartOptions(cmd, repeats.getValue(), thrmin.getValue(), thrmax.getValue(),
+                                    thrnumber.getValue());
+                if (batchtime.isSet() && !(batchtime.getValue() > 0.0 && std::isfinite(batchtime.getValue())))
+                    failCheck(cmd, "RESTART batch time must be a positive number.");
+            } else if (batchtime.isSet()) {
+                failCheck(cmd, "--batchtime applies to RESTART simulations (-R) only.");
+            }
 
             if (secmax.isSet()) {
                 maxRunTime = secmax.getValue() == 0 ? Simulation::kNoRunTimeLimit
@@ -245,6 +259,7 @@ void Server::start(int argc, char** argv) {
             settings.epsMax = epsmax.getValue() / 100.0;
             settings.samplingInterval =
                 simulationType == 0 ? (stopTime - startTime) / 100.0 : 0.0;
+            if (simulationType == 2) settings.samplingInterval = restartBatchTime(batchtime.isSet(), batchtime.getValue(), startTime, stopTime);
             settings.maxRunTime = maxRunTime;
             settings.repeats = repeats.getValue();
             settings.thrmin = thrmin.getValue();
@@ -291,6 +306,25 @@ void Server::checkAccuracyOptions(TCLAP::CmdLine& cmd, double confidence, double
     if (epsmax < 0.0) failCheck(cmd, "Max. relative fault must not be negative.");
 }
 
+void Server::checkRestartOptions(TCLAP::CmdLine& cmd, int repeats, double thrmin, double thrmax, int thrnumber) {
+    // Every up-crossing divides the weight of a path by repeats: 0 or less
+    // would make the weights meaningless.
+    if (repeats < 1) failCheck(cmd, "Number of RESTART repeats must be at least 1.");
+    // The levels are slices of (thrmax - thrmin) / (thrnumber + 1).
+    if (thrnumber < 0) failCheck(cmd, "Thresholds number must not be negative.");
+    if (!(thrmax > thrmin) || !std::isfinite(thrmax - thrmin))
+        failCheck(cmd, "Thresholds max value must be greater than thresholds min value.");
+}
+
+double Server::restartBatchTime(bool given, double batchtime, const DateTime& start, const DateTime& stop) {
+    // A RESTART run closes a batch at every sampling point, so the points
+    // must be apart: a hundred between start and stop when a stop time is
+    // given, else every 100 units of model time, unless the user says.
+    if (given) return batchtime;
+    const double span = stop - start;
+    return stop == DateTime(0.0) || !(span > 0.0) ? kDefaultRestartBatchTime : span / 100.0;
+}
+
 void Server::openLogs(const std::string& folder) {
     // A missing folder is created, as the default "Log" is missing in every
     // new working directory; what cannot be created or written ends the
@@ -329,7 +363,6 @@ void Server::runSimulation(const SimulationSettings& settings) {
         simulationRunner(settings, alpha);
         return;
     }
-    if (settings.simulationType == 2) notAvailable("RESTART simulation");
     currentDriver = new Simulation(&net, settings.netName, settings.resultPort, settings.start,
                                    settings.stop, static_cast<int>(settings.samplingPoints),
                                    settings.simulationType, settings.modelTimeAxis,
@@ -338,8 +371,10 @@ void Server::runSimulation(const SimulationSettings& settings) {
     currentDriver->init();
     if (settings.simulationType == 0)
         currentDriver->run_transient(alpha);
-    else
+    else if (settings.simulationType == 1)
         currentDriver->run_stationary(alpha);
+    else
+        currentDriver->run_restart(alpha, settings.repeats, settings.thrmin, settings.thrmax, settings.thrnumber);
     currentDriver->shutdown();
     if (!currentDriver->resultsSaved()) exitStatus = 1;
     delete currentDriver;

@@ -62,6 +62,18 @@ public:
 private:
     // Refuses a confidence outside 80 to 99.8 and a negative tolerance.
     static void checkAccuracyOptions(TCLAP::CmdLine& cmd, double confidence, double epsmax);
+    // Refuses repeats below 1 and thresholds that give no levels.
+    static void checkRestartOptions(TCLAP::CmdLine& cmd, int repeats, double thrmin, double thrmax, int thrnumber);
+
+public:
+    // Model time between the batch ends of a RESTART run when neither
+    // --batchtime nor a stop time gives it.
+    static constexpr double kDefaultRestartBatchTime = 100.0;
+    // The batch time of a RESTART run: the given one, else a hundredth of
+    // the run's span, else kDefaultRestartBatchTime.
+    static double restartBatchTime(bool given, double batchtime, const DateTime& start, const DateTime& stop);
+
+private:
     // Opens the three traces in `folder` (created when missing); a folder
     // that cannot hold them ends the program with status 1.
     static void openLogs(const std::string& folder);

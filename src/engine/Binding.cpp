@@ -102,7 +102,7 @@ std::ostream& operator<<(std::ostream& os, const Binding& b) {
 }
 
 BindingDummy::BindingDummy(long id, Transition* t, DateTime at, int prio, double w, bool fire,
-                           std::vector<int> tokens)
+                           std::vector<long> tokens)
     : boundTransition(t), time(at), priority(prio), ID(id), weight(w), fireEvent(fire),
       tokensID(std::move(tokens)) {}
 

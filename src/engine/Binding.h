@@ -74,7 +74,7 @@ struct DerefLess {
 class BindingDummy {
 public:
     BindingDummy(long id, Transition* t, DateTime time, int priority, double weight, bool fireEvent,
-                 std::vector<int> tokensID);
+                 std::vector<long> tokensID);
     BindingDummy(const BindingDummy& other) = default;
     BindingDummy& operator=(const BindingDummy& other) = default;
 
@@ -84,7 +84,7 @@ public:
     long getID() const { return ID; }
     double getWeight() const { return weight; }
     bool isFireEvent() const { return fireEvent; }
-    std::vector<int> getTokensID() const { return tokensID; }
+    const std::vector<long>& getTokensID() const { return tokensID; }
 
     bool operator<(const BindingDummy& other) const;
     bool operator==(const BindingDummy& other) const { return ID == other.ID; }
@@ -96,5 +96,5 @@ private:
     long ID;
     double weight;
     bool fireEvent;
-    std::vector<int> tokensID;
+    std::vector<long> tokensID;  // token identifiers are as wide as Token::getID
 };

@@ -605,6 +605,9 @@ void Transition::removeRandomBindingFromEventList() {
 // Saved states
 
 void Transition::removeCurrentBindings() {
+    // The events are ours: a restore replaces them many times in a RESTART
+    // run, and each set left behind would stay allocated until the run ends.
+    for (Binding* b : bindings) delete b;
     bindings.clear();
     inEventList = false;
 }

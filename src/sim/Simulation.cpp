@@ -339,11 +339,13 @@ void Simulation::shutdown() {
     file << header << "\n";
     std::cout << header << "\n";
     double shown = stopTime.FullDateTime();
-    if (simulationType == 1) {
+    if (simulationType != 0) {
         // The model time the run reached: a run that ended early (accuracy,
         // a dead marking, the wall-clock limit) did not get to the stop time,
-        // and one without a stop time has only this to show.
-        const double reached = currentSimulationTime.FullDateTime();
+        // and one without a stop time has only this to show. The clock of a
+        // RESTART run goes back at every retrial; its main path is the run.
+        const double reached =
+            simulationType == 1 ? currentSimulationTime.FullDateTime() : startTime.FullDateTime() + restartTime;
         shown = noStopTime || reached < shown ? reached : shown;
     }
     file.precision(3);

@@ -14,6 +14,7 @@
 #include "core/DateTime.h"
 #include "core/RunDriver.h"
 #include "engine/RandomWrapper.h"
+#include "sim/SimSavedState.h"
 
 class NetClass;
 class DefaultGM;
@@ -45,6 +46,22 @@ public:
     // Batches over one long trajectory until every measure is accurate, the
     // model time passes the stop time or the wall-clock limit ends the run.
     virtual void run_stationary(double& alpha);
+    // Importance splitting on the model's "ImportanceFunction" measure: one
+    // trajectory, split into repeats paths at every up-crossing of a
+    // threshold, analysed in batches of the main path's model time until
+    // every measure is accurate, the stop time or the wall-clock limit.
+    virtual void run_restart(double& alpha, int repeats, double thrmin, double thrmax, int thrnumber);
+    // The splitting loop of run_restart; true when every measure is accurate.
+    bool run_restart_iterative(int repeats, double thrmin, double thrmax, int thrnumber);
+    // The splitting level of an importance value: 0 below thrmin, then one
+    // level per slice of (thrmax - thrmin) / (thrnumber + 1), and
+    // thrnumber + 2 from thrmax on.
+    static int level(double thrmin, double thrmax, double value, int thrnumber);
+    // Pushes a snapshot of the net at the current time, at `level`.
+    void save_simulation_state(int level);
+    // Restores the newest snapshot (the clock is set by the next event).
+    void load_last_simulation_state();
+    void delete_last_simulation_state();
     // Writes "results.log" and the same lines to standard output. The file
     // is written whole or not at all (see resultsSaved).
     virtual void shutdown();
@@ -129,6 +146,18 @@ protected:
     void reportReplicationProgress();
     // Ends the process when a trace could not be written.
     void checkTraces() const;
+    // RESTART: the splitting after an event that moved the importance from
+    // level `current` to `next` (restores, drops and saves snapshots, sets
+    // fireWeight); `current` becomes the level the run goes on at.
+    void crossLevels(int& current, int next, int repeats);
+    // RESTART: true when no snapshot has retrials left to run, so that the
+    // path being simulated is the main one and everything split off so far
+    // has been simulated.
+    bool onMainPath() const;
+    // RESTART: the importance value now.
+    double importance() const;
+    // RESTART: a sampling step; true when every measure is accurate.
+    bool restartSamplingStep();
 
     int samplingPoints;
     int loopCount;
@@ -167,6 +196,14 @@ protected:
     std::vector<int> pointObservations;
     // Stationary runs: the model time at which the current batch began.
     DateTime batchStart;
+    // RESTART runs: the snapshots, newest last, and the importance measure.
+    std::vector<SimSavedState> savedStates;
+    MeasureObj* importanceFunction = nullptr;
+    // RESTART runs: the main path's model time and every measure's weighted
+    // integral (in measure-list order) at the end of the last batch.
+    double restartTimeAtBatch = 0.0;
+    std::vector<double> integralAtBatch;
+    long restartBatches = 0;
     unsigned guardCountdown = 0;
     bool resultsSaved_ = true;
 };

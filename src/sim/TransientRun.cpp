@@ -164,7 +164,9 @@ bool Simulation::updateSamplingPoints(bool stationaryCheck) {
     // batch began; a time average weights it by that length.
     const double batchLength = eventTime - batchStart;
 
+    std::size_t position = 0;
     for (MeasureObj* m : net->getMeasureList()) {
+        const std::size_t k = position++;
         if (m->getName() == "ImportanceFunction" || m->precisionReached()) continue;
         m->setPercentRule(percentRule);
         m->setEpsMax(epsMax);
@@ -180,8 +182,21 @@ bool Simulation::updateSamplingPoints(bool stationaryCheck) {
             if (judged) result = result && precise;
             measureOut(m, m);
         } else {
-            const double v = simulationType == 1 ? m->measure(-1.0) : m->measure(restartTime);
-            const double weight = simulationType == 1 && m->timeaverage() ? batchLength : 1.0;
+            double v = 0.0;
+            double weight = 1.0;
+            if (simulationType == 1) {
+                v = m->measure(-1.0);
+                if (m->timeaverage()) weight = batchLength;
+            } else {
+                // RESTART: the batch covers the main path's model time since
+                // the last batch; its value is the weighted integral of that
+                // stretch (over every path split off in it) per unit of it.
+                const double length = restartTime - restartTimeAtBatch;
+                const double integral = restartTime > 0.0 ? m->measure(restartTime) * restartTime : 0.0;
+                v = length > 0.0 ? (integral - integralAtBatch[k]) / length : 0.0;
+                weight = length;
+                integralAtBatch[k] = integral;
+            }
             m->addBatchValue(v, weight);
             if (simulationType == 1) m->reset(eventTime);
             if (stationaryCheck && analysisState == 1 && m->batchCount() > 4) {

@@ -200,7 +200,20 @@ INSTANTIATE_TEST_SUITE_P(
         FailedCheck{{"-T", "--mstart", "0", "--mstop", "1", "--nofsampling", "100001"},
                     "Number of sampling points must be at most 100000."},
         FailedCheck{{"-T", "--mstart", "0", "--mstop", "1", "--nofsampling", "100000000"},
-                    "Number of sampling points must be at most 100000."}));
+                    "Number of sampling points must be at most 100000."},
+        // RESTART: weights 1/repeats^k need repeats >= 1, levels need slices.
+        FailedCheck{{"-R", "--mstart", "0", "--mstop", "0", "--thrmin", "1", "--thrmax", "3"},
+                    "Number of RESTART repeats must be at least 1."},
+        FailedCheck{{"-R", "--mstart", "0", "--mstop", "0", "--repeats", "-2", "--thrmin", "1", "--thrmax", "3"},
+                    "Number of RESTART repeats must be at least 1."},
+        FailedCheck{{"-R", "--mstart", "0", "--mstop", "0", "--repeats", "2", "--thrmin", "3", "--thrmax", "3"},
+                    "Thresholds max value must be greater than thresholds min value."},
+        FailedCheck{{"-R", "--mstart", "0", "--mstop", "0", "--repeats", "2", "--thrmax", "3", "--thrnumber", "-1"},
+                    "Thresholds number must not be negative."},
+        FailedCheck{{"-R", "--mstart", "0", "--mstop", "0", "--repeats", "2", "--thrmax", "3", "--batchtime", "0"},
+                    "RESTART batch time must be a positive number."},
+        FailedCheck{{"-S", "--mstart", "0", "--mstop", "1", "--batchtime", "5"},
+                    "--batchtime applies to RESTART simulations (-R) only."}));
 
 TEST(CommandLineTimes, StationaryAcceptsEqualStartAndStop) {
     testsupport::WorkDir dir;
@@ -212,7 +225,9 @@ TEST(CommandLineTimes, StationaryAcceptsEqualStartAndStop) {
 
 TEST(CommandLineTimes, RestartDoesNotCheckTheOrderOfPlainTimes) {
     testsupport::WorkDir dir;
-    auto r = runScpnsim({"-R", "--mstart", "5", "--mstop", "1", "--seed", "1"}, dir.path());
+    auto r = runScpnsim({"-R", "--mstart", "5", "--mstop", "1", "--seed", "1", "--repeats", "2", "--thrmin", "1",
+                         "--thrmax", "3"},
+                        dir.path());
     EXPECT_TRUE(contains(r.out, "Running simulation from")) << r.out << r.err;
 }
 
@@ -331,11 +346,17 @@ TEST(CommandLineModes, TokenGameNeedsOnlyAStartTime) {
     EXPECT_EQ(r.exitStatus, 0);
 }
 
-TEST(CommandLineModes, ModesWithoutADriverSayIDoNotRunAndFail) {
+TEST(CommandLineModes, RestartOnAModelWithoutImportanceFunctionFails) {
     testsupport::WorkDir dir;
-    auto r = runScpnsim({"-R", "--mstart", "0", "--mstop", "100", "--seed", "1"}, dir.path());
+    auto r = runScpnsim({"-R", "--mstart", "0", "--mstop", "100", "--seed", "1", "--repeats", "2", "--thrmin", "1",
+                         "--thrmax", "3"},
+                        dir.path());
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_TRUE(contains(r.out, "not available yet")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\nRESTART simulation starts.\n\nParameters: \n"
+                                "Error: no Importance Function ('ImportanceFunction') measure was defined!\n"))
+        << r.out;
+    EXPECT_FALSE(dir.exists("results.log"));
+    EXPECT_FALSE(contains(r.out, kSummary));
 }
 
 TEST(CommandLineLogging, OffByDefaultCreatesNoFiles) {
@@ -518,4 +539,11 @@ TEST(RunSummary, RestartGetsItsThresholds) {
     EXPECT_EQ(lastSettings.thrmax, 9.0);
     EXPECT_EQ(lastSettings.thrnumber, 3);
     EXPECT_EQ(lastSettings.maxRunTime, 12u);
+    EXPECT_EQ(lastSettings.samplingInterval, 0.5);  // a hundredth of the span
+    runMainInProcess({"scpnsim", "-R", "--mstart", "0", "--mstop", "0", "--seed", "3", "--repeats", "2", "--thrmax",
+                      "9"});
+    EXPECT_EQ(lastSettings.samplingInterval, 100.0);  // no stop time
+    runMainInProcess({"scpnsim", "-R", "--mstart", "0", "--mstop", "50", "--seed", "3", "--repeats", "2", "--thrmax",
+                      "9", "--batchtime", "2.5"});
+    EXPECT_EQ(lastSettings.samplingInterval, 2.5);
 }

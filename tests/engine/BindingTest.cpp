@@ -363,11 +363,11 @@ TEST_F(BindingFixture, DummyKeepsEveryFieldAndCopies) {
     EXPECT_EQ(d.getPriority(), 3);
     EXPECT_DOUBLE_EQ(d.getWeight(), 0.5);
     EXPECT_FALSE(d.isFireEvent());
-    EXPECT_EQ(d.getTokensID(), (std::vector<int>{7, 2, 9}));
+    EXPECT_EQ(d.getTokensID(), (std::vector<long>{7, 2, 9}));
 
     BindingDummy copy(d);
     EXPECT_TRUE(copy == d);
-    EXPECT_EQ(copy.getTokensID(), (std::vector<int>{7, 2, 9}));
+    EXPECT_EQ(copy.getTokensID(), (std::vector<long>{7, 2, 9}));
     EXPECT_EQ(copy.getTime(), DateTime(4.5));
 }
 

@@ -901,7 +901,7 @@ TEST(TransitionEvents, SavedStateOperationsBypassTheBookkeeping) {
     t->removeCurrentBindings();
     EXPECT_TRUE(t->getEvents().empty());
     EXPECT_FALSE(t->getInEventList());
-    delete restored;  // removeCurrentBindings leaves it to whoever saved it
+    // removeCurrentBindings freed it: a saved state keeps value copies only.
 
     t->addRestoredNotBoundToken(a);  // appended whatever the kind of server
     EXPECT_EQ(t->getNotBoundTokens(), TokenList{a});

@@ -176,7 +176,6 @@ TEST(DriverEndToEnd, ZeroSamplingPointsAreRefusedForATransientRun) {
 
 TEST(DriverEndToEnd, ModesWithoutADriverAreStillNotAvailable) {
     const std::vector<std::vector<std::string>> commands = {
-        {"-R", "--mstart", "0", "--mstop", "100", "--seed", "1"},
         {"-p", "--fcount", "100", "--lcount", "1", "--seed", "1"},
     };
     for (const auto& args : commands) {

@@ -46,6 +46,9 @@ public:
                      epsMax, samplingInterval, maxRunTime) {}
 
     using Simulation::analysisState;
+    using Simulation::crossLevels;
+    using Simulation::restartTime;
+    using Simulation::savedStates;
     using Simulation::fireWeight;
     using Simulation::loopCount;
     using Simulation::nextSamplingTime;
