@@ -1,13 +1,18 @@
 #!/usr/bin/env python3
 """Throughput and memory figures of scpnsim on the shipped example model.
 
-Runs the built executable (build/scpnsim) in a temporary copy of
-examples/basic and prints, for each scenario, the events fired per second of
-wall-clock time and the peak resident memory of the process.
+Builds scpnsim in Release (build-rel), runs it in a temporary copy of
+examples/basic and prints, for each scenario, one line: the events fired per
+second of wall-clock time and the peak resident memory of the process.
 
-  bench/run-bench.py [--seconds N]
+  bench/run-bench.py [--seconds N] [--runs N] [--no-build]
 
 Scenarios:
+  profiling    -p with 5,000,000 events in one loop, run --runs times; the
+               line gives the median of the driver's own events-per-second
+               figure (the event loop alone, start-up excluded)
+  profiling 20M  -p with 4 loops of 5,000,000: peak memory over 20,000,000
+               events (it must stay flat)
   stationary   one long stationary run (batches of 100 events) for N seconds
   transient    a transient run of many short replications for N seconds
   memory       transient runs of 100 and of 10,001 replications:
@@ -25,7 +30,8 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-EXE = os.path.join(ROOT, "build", "scpnsim")
+BUILD = os.path.join(ROOT, "build-rel")
+EXE = os.path.join(BUILD, "scpnsim")
 EXAMPLE = os.path.join(ROOT, "examples", "basic")
 
 
@@ -68,13 +74,39 @@ def report(name, text, seconds, peak):
     return reps
 
 
+def build():
+    subprocess.run([os.path.join(ROOT, "scripts", "install-deps.sh")], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "-S", ROOT, "-B", BUILD, "-DCMAKE_BUILD_TYPE=Release"], check=True,
+                   stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", BUILD, "-j", str(os.cpu_count() or 1), "--target", "scpnsim"], check=True,
+                   stdout=subprocess.DEVNULL)
+
+
+def profiling_rate(text):
+    m = re.search(r"events fired: (\d+) in ([0-9.e+-]+) s", text)
+    return int(m.group(1)) / float(m.group(2)) if m and float(m.group(2)) > 0 else 0.0
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--seconds", type=int, default=20, help="length of the timed scenarios")
+    parser.add_argument("--runs", type=int, default=5, help="profiling runs for the median")
+    parser.add_argument("--no-build", action="store_true", help="use build-rel/scpnsim as it is")
     args = parser.parse_args()
+    if not args.no_build:
+        build()
     if not os.path.exists(EXE):
-        sys.exit("build/scpnsim not found: run scripts/build.sh first")
+        sys.exit("build-rel/scpnsim not found")
     secs = str(args.seconds)
+
+    # The event loop alone: 5,000,000 events of one trajectory, several runs.
+    results = [run(["-p", "--fcount", "5000000", "--lcount", "1", "--seed", "1"]) for _ in range(args.runs)]
+    rates = sorted(profiling_rate(text) for text, _, _ in results)
+    peak = max(p for _, _, p in results)
+    print(f"{'profiling (median of ' + str(args.runs) + ')':<28} {5000000:>11} events {'':>9} "
+          f"{rates[len(rates) // 2]:>12,.0f} events/s  peak {peak:7.1f} MB  "
+          f"(min {rates[0]:,.0f}, max {rates[-1]:,.0f})", flush=True)
+    report("profiling 20M (memory)", *run(["-p", "--fcount", "5000000", "--lcount", "4", "--seed", "1"]))
 
     # A stationary run that ends on its wall-clock limit: a stop time far
     # beyond what the run reaches, an accuracy it cannot reach and no per-cent

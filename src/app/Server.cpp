@@ -16,6 +16,7 @@
 #include "app/MainClass.h"
 #include "engine/RandomWrapper.h"
 #include "io/MarkingFile.h"
+#include "sim/Performance.h"
 #include "sim/Simulation.h"
 #include "sim/TokenGame.h"
 
@@ -286,16 +287,7 @@ void Server::start(int argc, char** argv) {
 }
 
 // ---------------------------------------------------------------------------
-// Building the model and running the drivers. Modes whose driver is not part
-// of this build say so and end with status 1, so no script mistakes a run that
-// did not happen for a successful one.
-
-namespace {
-[[noreturn]] void notAvailable(const std::string& what) {
-    std::cout << what << " is not available yet in this build of scpnsim." << std::endl;
-    std::exit(1);
-}
-}  // namespace
+// Building the model and running the drivers.
 
 void Server::checkAccuracyOptions(TCLAP::CmdLine& cmd, double confidence, double epsmax) {
     // The quantile table covers two-sided levels 0.9 to 0.999, that is a
@@ -381,8 +373,16 @@ void Server::runSimulation(const SimulationSettings& settings) {
     currentDriver = nullptr;
 }
 
-void Server::runProfiling(const std::string&, const std::string&, long, long) {
-    notAvailable("The profiling run");
+void Server::runProfiling(const std::string& netName, const std::string& resultPort, long fcount, long lcount) {
+    // The driver keeps a reference to its start time.
+    static const DateTime start;
+    Performance* run = new Performance(&net, netName, resultPort, start, fcount, lcount);
+    currentDriver = run;
+    run->run();
+    run->shutdown();
+    if (!run->resultsSaved()) exitStatus = 1;
+    delete run;
+    currentDriver = nullptr;
 }
 
 void Server::runTokenGame(const std::string& netName, const std::string& resultPort, const DateTime& start) {

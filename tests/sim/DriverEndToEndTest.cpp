@@ -22,11 +22,6 @@ bool contains(const std::string& text, const std::string& part) {
 
 bool startsWith(const std::string& text, const std::string& head) { return text.rfind(head, 0) == 0; }
 
-int countOf(const std::string& text, const std::string& part) {
-    int n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-    return n;
-}
 
 // Standard output without the lines that depend on the wall clock.
 std::string withoutWallClockLines(const std::string& text) {
@@ -172,19 +167,6 @@ TEST(DriverEndToEnd, ZeroSamplingPointsAreRefusedForATransientRun) {
     EXPECT_TRUE(contains(r.err + r.out, "Number of sampling points must be at least 1.")) << r.out << r.err;
     EXPECT_FALSE(dir.exists("results.log"));
     EXPECT_FALSE(contains(r.out, "SIMULATION")) << r.out;
-}
-
-TEST(DriverEndToEnd, ModesWithoutADriverAreStillNotAvailable) {
-    const std::vector<std::vector<std::string>> commands = {
-        {"-p", "--fcount", "100", "--lcount", "1", "--seed", "1"},
-    };
-    for (const auto& args : commands) {
-        WorkDir dir;
-        const RunResult r = runScpnsim(args, dir.path());
-        EXPECT_EQ(r.exitStatus, 1) << args[0];
-        EXPECT_EQ(countOf(r.out, "not available yet"), 1) << args[0] << "\n" << r.out;
-        EXPECT_FALSE(dir.exists("results.log")) << args[0];
-    }
 }
 
 TEST(DriverEndToEnd, AResultPortThatCannotBeReachedIsReportedAndTheRunGoesOn) {
