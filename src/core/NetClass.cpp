@@ -36,7 +36,23 @@ Ptr<Token> NetClass::upcastToken(Ptr<Token> token) {
 
 void NetClass::addPlace(Place* p) { places.emplace(p->getName(), p); }
 
-void NetClass::addTransition(Transition* t) { transitions.emplace(t->getName(), t); }
+void NetClass::addTransition(Transition* t) {
+    transitions.emplace(t->getName(), t);
+    transitionOrder.clear();
+}
+
+const std::vector<Transition*>& NetClass::getTransitionsInOrder() const {
+    // Remade whenever the map may have changed: a new transition clears it,
+    // and a map of another size or another first entry cannot be the one it
+    // was made of.
+    const void* first = transitions.empty() ? nullptr : transitions.begin()->second;
+    if (transitionOrder.size() != transitions.size() || transitionOrderOf != first) {
+        transitionOrder.clear();
+        for (const auto& entry : transitions) transitionOrder.push_back(entry.second);
+        transitionOrderOf = first;
+    }
+    return transitionOrder;
+}
 
 void NetClass::addMeasure(MeasureObj* m) { measureList.push_back(m); }
 

@@ -4,6 +4,7 @@
 // derives from it and supplies buildNet and createTokens.
 #include <list>
 #include <map>
+#include <vector>
 #include <string>
 
 #include "core/RunDriver.h"
@@ -44,6 +45,9 @@ public:
 
     const std::map<std::string, Place*>& getPlaces() const { return places; }
     const std::map<std::string, Transition*>& getTransitions() const { return transitions; }
+    // The transitions in name order, as getTransitions lists them, in a
+    // vector that the event loop can walk at every event.
+    const std::vector<Transition*>& getTransitionsInOrder() const;
     std::list<MeasureObj*>& getMeasureList() { return measureList; }
     const std::list<MeasureObj*>& getStoredMeasureList() const { return storedMeasureList; }
 
@@ -76,6 +80,8 @@ protected:
     RunDriver* simulation;
 
 private:
+    mutable std::vector<Transition*> transitionOrder;
+    mutable const void* transitionOrderOf = nullptr;  // the map's first node when it was made
     // The measures of a rebuild are new objects, but the run's statistics
     // live in those of the stored list: the new places and transitions are
     // given the stored ones instead (same name), so that every accumulation

@@ -20,6 +20,7 @@ Place::Place(int placeId, const char* placeName, NetClass* owner,
 Place::Place(int placeId, NetClass* owner) : Place(placeId, "noname", owner, false, 0) {}
 
 Place::~Place() {
+    for (const Ptr<Token>& token : marking) token->removePlacement();
     marking.clear();
     partialMarking.clear();
     for (MeasureObj* m : measures) {
@@ -30,22 +31,37 @@ Place::~Place() {
 
 void Place::addOutTransition(Transition* t, int multiplicity) {
     outTransitions.push_back(t);
-    outMultiplicity[t->getID()] = multiplicity;
+    setMultiplicity(outMultiplicity, t->getID(), multiplicity);
 }
 
 void Place::addInTransition(Transition* t, int multiplicity) {
     inTransitions.push_back(t);
-    inMultiplicity[t->getID()] = multiplicity;
+    setMultiplicity(inMultiplicity, t->getID(), multiplicity);
+}
+
+// A place has a handful of arcs: a short list scanned in order is faster
+// to ask at every event than a map.
+void Place::setMultiplicity(std::vector<std::pair<int, int>>& arcs, int transitionId, int multiplicity) {
+    for (auto& arc : arcs)
+        if (arc.first == transitionId) {
+            arc.second = multiplicity;
+            return;
+        }
+    arcs.emplace_back(transitionId, multiplicity);
+}
+
+int Place::multiplicityOf(const std::vector<std::pair<int, int>>& arcs, int transitionId) {
+    for (const auto& arc : arcs)
+        if (arc.first == transitionId) return arc.second;
+    return 0;
 }
 
 int Place::getOutTransitionMultiplicity(int transitionId) const {
-    auto it = outMultiplicity.find(transitionId);
-    return it == outMultiplicity.end() ? 0 : it->second;
+    return multiplicityOf(outMultiplicity, transitionId);
 }
 
 int Place::getInTransitionMultiplicity(int transitionId) const {
-    auto it = inMultiplicity.find(transitionId);
-    return it == inMultiplicity.end() ? 0 : it->second;
+    return multiplicityOf(inMultiplicity, transitionId);
 }
 
 void Place::addGlobalGuardTransition(Transition* t) { globalGuardTransitions.push_back(t); }
@@ -64,16 +80,33 @@ void Place::replaceMeasure(MeasureObj* old, MeasureObj* replacement) {
     }
 }
 
-void Place::addToken(Ptr<Token> token) {
+void Place::addToken(const Ptr<Token>& token) {
     marking.push_back(token);
+    token->addPlacement();
     notifyGlobalGuardTransitions();
     for (Transition* t : outTransitions) t->addNotBoundToken(token);
 }
 
-void Place::removeToken(Ptr<Token> token) {
-    marking.remove(token);
+void Place::removeToken(const Ptr<Token>& token) {
+    eraseFromMarking(token);
     notifyGlobalGuardTransitions();
     for (Transition* t : outTransitions) t->removeNotBoundToken(token);
+}
+
+void Place::eraseFromMarking(const Ptr<Token>& token) {
+    // Every entry of the token goes; the walk ends after the last entry the
+    // token has on any place, which for a token on one place is where it is
+    // found (mostly near the front: tokens are taken in arrival order).
+    // The handle may be one of our entries: keep the token alive meanwhile.
+    const Ptr<Token> held = token;
+    for (auto it = marking.begin(); it != marking.end() && held->placementCount() > 0;) {
+        if (*it == held) {
+            it = marking.erase(it);
+            held->removePlacement();
+        } else {
+            ++it;
+        }
+    }
 }
 
 void Place::notifyGlobalGuardTransitions() {
@@ -118,9 +151,15 @@ void Place::printTrans() const {
     for (Transition* t : outTransitions) std::cout << "\t\t" << t->getName() << "\n";
 }
 
-void Place::removeCurrentMarking() { marking.clear(); }
+void Place::removeCurrentMarking() {
+    for (const Ptr<Token>& token : marking) token->removePlacement();
+    marking.clear();
+}
 
-void Place::addRestoredToken(Ptr<Token> token) { marking.push_back(token); }
+void Place::addRestoredToken(Ptr<Token> token) {
+    token->addPlacement();
+    marking.push_back(std::move(token));
+}
 
 std::ostream& operator<<(std::ostream& os, const Place& place) {
     return os << place.getName() << " (Place)";

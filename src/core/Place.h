@@ -46,8 +46,8 @@ public:
     int getID() const { return id; }
     bool isFirstTokensOnly() const { return firstTokensOnly; }
 
-    void addToken(Ptr<Token> token);
-    void removeToken(Ptr<Token> token);
+    void addToken(const Ptr<Token>& token);
+    void removeToken(const Ptr<Token>& token);
     void notifyGlobalGuardTransitions();
 
     bool canTake(unsigned int n) const;
@@ -65,10 +65,14 @@ public:
 
 private:
     std::list<Transition*> inTransitions;
-    std::map<int, int> inMultiplicity;
+    std::vector<std::pair<int, int>> inMultiplicity;  // (transition id, multiplicity)
     std::list<Transition*> outTransitions;
-    std::map<int, int> outMultiplicity;
+    std::vector<std::pair<int, int>> outMultiplicity;
     std::list<Transition*> globalGuardTransitions;
+    static void setMultiplicity(std::vector<std::pair<int, int>>& arcs, int transitionId, int multiplicity);
+    static int multiplicityOf(const std::vector<std::pair<int, int>>& arcs, int transitionId);
+    void eraseFromMarking(const Ptr<Token>& token);
+
     TokenList marking;
     // Scratch list of getMarking; filling it does not change the place.
     mutable TokenList partialMarking;

@@ -36,6 +36,12 @@ public:
         AdjustRefCount();
     }
 
+    // A moved handle hands its reference over; the source is left empty.
+    Ptr(Ptr<T>&& other) noexcept : m_pRawPtr(other.m_pRawPtr), m_pRefCount(other.m_pRefCount) {
+        other.m_pRawPtr = nullptr;
+        other.m_pRefCount = nullptr;
+    }
+
     // A handle of a derived colour converts to a handle of its base.
     template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>
     Ptr(const Ptr<U>& other) : m_pRawPtr(other.GetRawPtr()), m_pRefCount(other.GetRefObject()) {
@@ -46,6 +52,17 @@ public:
 
     Ptr<T>& operator=(const Ptr<T>& other) {
         ReassignSelf(other.m_pRawPtr, other.m_pRefCount);
+        return *this;
+    }
+
+    Ptr<T>& operator=(Ptr<T>&& other) noexcept {
+        if (this != &other) {
+            ResetPtr();
+            m_pRawPtr = other.m_pRawPtr;
+            m_pRefCount = other.m_pRefCount;
+            other.m_pRawPtr = nullptr;
+            other.m_pRefCount = nullptr;
+        }
         return *this;
     }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The counter shared by all handles to one object.
-#include "core/QuickMutex.h"
+#include <atomic>
+
 #include "platform/Assert.h"
 
 namespace ReferenceCountedSmartPointer {
@@ -16,48 +17,41 @@ public:
     PtrRefCounter(const PtrRefCounter&) = delete;
     PtrRefCounter& operator=(const PtrRefCounter&) = delete;
 
-    bool IsActive() const { return m_uActiveCount != 0; }
+    bool IsActive() const { return m_uActiveCount.load(std::memory_order_relaxed) != 0; }
 
+    // Every copy and release of a token handle counts here, so the counts
+    // are atomic (safe from any thread) rather than guarded by a lock.
     bool AddActiveRef() {
-        m_pMutex.Lock();
-        const bool active = m_uActiveCount != 0;
-        if (active) ++m_uActiveCount;
-        m_pMutex.Unlock();
-        return active;
+        unsigned long count = m_uActiveCount.load(std::memory_order_relaxed);
+        while (count != 0)
+            if (m_uActiveCount.compare_exchange_weak(count, count + 1, std::memory_order_relaxed)) return true;
+        return false;  // the object is gone: nothing may join it
     }
 
     int SubtractActiveRef() {
         SCPN_ASSERT(m_uActiveCount > 0, "SmartPointers/PtrRefCounter");
-        m_pMutex.Lock();
-        --m_uActiveCount;
-        int result = kKeep;
-        if (m_uActiveCount == 0) result = m_uInactiveCount == 0 ? kDeleteObjectAndCounter : kDeleteObject;
-        m_pMutex.Unlock();
-        return result;
+        if (m_uActiveCount.fetch_sub(1, std::memory_order_acq_rel) != 1) return kKeep;
+        return m_uInactiveCount.load(std::memory_order_acquire) == 0 ? kDeleteObjectAndCounter : kDeleteObject;
     }
 
     // Non-owning references; kept for completeness, nothing takes one.
-    void AddInactiveRef() {
-        m_pMutex.Lock();
-        ++m_uInactiveCount;
-        m_pMutex.Unlock();
-    }
+    void AddInactiveRef() { m_uInactiveCount.fetch_add(1, std::memory_order_relaxed); }
     bool SubtractInactiveRef() {
-        m_pMutex.Lock();
-        if (m_uInactiveCount > 0) --m_uInactiveCount;
-        const bool gone = ShouldThisObjectBeDeleted();
-        m_pMutex.Unlock();
-        return gone;
+        unsigned long count = m_uInactiveCount.load(std::memory_order_relaxed);
+        while (count > 0 && !m_uInactiveCount.compare_exchange_weak(count, count - 1, std::memory_order_acq_rel)) {
+        }
+        return ShouldThisObjectBeDeleted();
     }
 
-    bool ShouldThisObjectBeDeleted() const { return m_uActiveCount == 0 && m_uInactiveCount == 0; }
+    bool ShouldThisObjectBeDeleted() const {
+        return m_uActiveCount.load(std::memory_order_acquire) == 0 && m_uInactiveCount.load(std::memory_order_acquire) == 0;
+    }
 
-    unsigned long activeCount() const { return m_uActiveCount; }
+    unsigned long activeCount() const { return m_uActiveCount.load(std::memory_order_relaxed); }
 
 private:
-    unsigned long m_uActiveCount;
-    unsigned long m_uInactiveCount;
-    ThreadSafe::QuickMutex m_pMutex;
+    std::atomic<unsigned long> m_uActiveCount;
+    std::atomic<unsigned long> m_uInactiveCount;
 };
 
 }  // namespace ReferenceCountedSmartPointer

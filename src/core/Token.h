@@ -49,6 +49,12 @@ public:
 
     static Ptr<Token> findToken(std::vector<token_info*>& tokens, const char* typeName, int id);
 
+    // How many place entries hold this token (places keep the count), so
+    // that a place looking for it can stop once it has found the last one.
+    unsigned placementCount() const { return placements; }
+    void addPlacement() { ++placements; }
+    void removePlacement() { --placements; }
+
     static long tokenCounter;
     static long concTokenCounter;
     static long maxConcTokenCounter;
@@ -60,6 +66,7 @@ protected:
 
 private:
     void countAlive();
+    unsigned placements = 0;  // a copy is a new object, on no place yet
 };
 
 std::ostream& operator<<(std::ostream& os, const Token& token);

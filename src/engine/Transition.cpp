@@ -348,11 +348,11 @@ void Transition::removeBinding(Binding* b, bool notify) {
     inEventList = !bindings.empty();
 }
 
-void Transition::addNotBoundToken(Ptr<Token> token) {
+void Transition::addNotBoundToken(const Ptr<Token>& token) {
     if (isInfinite) notBoundTokens.push_back(token);
 }
 
-void Transition::removeNotBoundToken(Ptr<Token> token) {
+void Transition::removeNotBoundToken(const Ptr<Token>& token) {
     if (isInfinite) notBoundTokens.remove(token);
 }
 

@@ -86,8 +86,8 @@ public:
     // ---- event list ----
     void addBinding(Binding* b);
     void removeBinding(Binding* b, bool notify);
-    void addNotBoundToken(Ptr<Token> token);
-    void removeNotBoundToken(Ptr<Token> token);
+    void addNotBoundToken(const Ptr<Token>& token);
+    void removeNotBoundToken(const Ptr<Token>& token);
     Binding* getNextEvent() const;
     // Gives every event due before `now` the time `now` plus a fresh delay
     // (Binding::updateTime), so that none lies in the past; returns the

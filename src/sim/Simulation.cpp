@@ -175,25 +175,29 @@ void Simulation::checkTraces() const {
 void Simulation::getFirstBindingsOfAllTransitions(std::list<Binding*>* out, bool all) {
     std::list<Binding*> deferred;
     for (;;) {
-        out->clear();
         deferred.clear();
         DateTime best = DateTime::MAX;
         int bestPriority = 0;
-        for (const auto& entry : net->getTransitions()) {
-            Binding* b = entry.second->getNextEvent();
+        // Collected in a vector that keeps its storage from event to event;
+        // assign then reuses the caller's list nodes.
+        std::vector<Binding*>& found = candidateScratch;
+        found.clear();
+        for (Transition* t : net->getTransitionsInOrder()) {
+            Binding* b = t->getNextEvent();
             if (b == nullptr) continue;
             if (all) {
-                out->push_back(b);
+                found.push_back(b);
             } else if (b->getTime() < best ||
                        (b->getTime() == best && b->getPriority() > bestPriority)) {
-                out->clear();
-                out->push_back(b);
+                found.clear();
+                found.push_back(b);
                 best = b->getTime();
                 bestPriority = b->getPriority();
             } else if (b->getTime() == best && b->getPriority() == bestPriority) {
-                out->push_back(b);
+                found.push_back(b);
             }
         }
+        out->assign(found.begin(), found.end());
         if (out->empty()) return;
 
         const std::size_t n = out->size();

@@ -205,5 +205,6 @@ protected:
     std::vector<double> integralAtBatch;
     long restartBatches = 0;
     unsigned guardCountdown = 0;
+    std::vector<Binding*> candidateScratch;
     bool resultsSaved_ = true;
 };
