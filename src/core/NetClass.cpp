@@ -34,11 +34,15 @@ Ptr<Token> NetClass::upcastToken(Ptr<Token> token) {
     return Ptr<Token>();
 }
 
-void NetClass::addPlace(Place* p) { places.emplace(p->getName(), p); }
+void NetClass::addPlace(Place* p) {
+    places.emplace(p->getName(), p);
+    ++generation;
+}
 
 void NetClass::addTransition(Transition* t) {
     transitions.emplace(t->getName(), t);
     transitionOrder.clear();
+    ++generation;
 }
 
 const std::vector<Transition*>& NetClass::getTransitionsInOrder() const {
@@ -129,6 +133,7 @@ void NetClass::clearMaps() {
     places.clear();
     transitions.clear();
     measureList.clear();
+    ++generation;
 }
 
 void NetClass::loadMeasureList(int simulationKind) {

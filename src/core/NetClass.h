@@ -48,6 +48,9 @@ public:
     // The transitions in name order, as getTransitions lists them, in a
     // vector that the event loop can walk at every event.
     const std::vector<Transition*>& getTransitionsInOrder() const;
+    // Changes whenever a place or transition is registered or the maps are
+    // cleared: look-ups cached under one generation stay valid until then.
+    unsigned long getGeneration() const { return generation; }
     std::list<MeasureObj*>& getMeasureList() { return measureList; }
     const std::list<MeasureObj*>& getStoredMeasureList() const { return storedMeasureList; }
 
@@ -80,6 +83,7 @@ protected:
     RunDriver* simulation;
 
 private:
+    unsigned long generation = 0;
     mutable std::vector<Transition*> transitionOrder;
     mutable const void* transitionOrderOf = nullptr;  // the map's first node when it was made
     // The measures of a rebuild are new objects, but the run's statistics

@@ -3,6 +3,7 @@
 // An object is wrapped once (Ptr(T*)); every further handle is a copy and
 // shares the first handle's counter. The object dies with its last handle.
 #include <type_traits>
+#include <typeinfo>
 
 #include "core/PtrRefCounter.h"
 
@@ -143,13 +144,32 @@ private:
     PtrRefCounter* m_pRefCount;
 };
 
+// The object as a T, or null when it is not one. A class that cannot be
+// derived from is recognised by its exact type, which is much cheaper than
+// a general dynamic_cast and gives the same answer.
+template <class T, class U>
+T* checkedCast(U* raw) {
+    if constexpr (std::is_final_v<T> && std::is_polymorphic_v<U>) {
+        if (raw == nullptr || typeid(*raw) != typeid(T)) return nullptr;
+        return static_cast<T*>(raw);
+    } else {
+        return dynamic_cast<T*>(raw);
+    }
+}
+
 // Run-time typed down-cast; the result shares the source's counter, or is
 // empty when the object is not a T.
 template <class T, class U>
 Ptr<T> Dynamic_Cast(const Ptr<U>& p) {
-    T* raw = dynamic_cast<T*>(p.GetRawPtr());
+    T* raw = checkedCast<T>(p.GetRawPtr());
     if (raw == nullptr) return Ptr<T>();
     return Ptr<T>(raw, p.GetRefObject());
+}
+
+// True when the handle holds an object of class T, without making a handle.
+template <class T, class U>
+bool hasColour(const Ptr<U>& p) {
+    return checkedCast<T>(p.GetRawPtr()) != nullptr;
 }
 
 }  // namespace ReferenceCountedSmartPointer

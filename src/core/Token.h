@@ -71,7 +71,7 @@ private:
 
 std::ostream& operator<<(std::ostream& os, const Token& token);
 
-class Token_int : public Token {
+class Token_int final : public Token {
 public:
     explicit Token_int(long value);
     Token_int(Token_int& other, bool copyTransition);

@@ -1,5 +1,7 @@
 #include "measures/MeasureObj.h"
 
+#include "core/NetClass.h"
+
 #include <cmath>
 #include <iterator>
 #include <iomanip>
@@ -28,6 +30,7 @@ MeasureObj::MeasureObj(const char* measureName, NetClass* owner, bool watchIt)
       PrecPortion(1.0),
       precision_reached(false),
       name(measureName ? measureName : "") {
+    importanceFunction = name == kImportanceFunction;
     // The iterators are declared before their containers, so they are placed
     // here, once the containers exist.
     s_iter = SampleBlocks.begin();
@@ -356,4 +359,29 @@ void MeasureObj::writeStationaryBlock(std::ostream& file, std::ostream& console)
     } else {
         console << noEstimate << std::endl << std::endl << std::endl;
     }
+}
+
+// --- names the model's code asks for ---------------------------------------------
+
+namespace {
+template <class T, class Cache, class Lookup>
+T* cachedByName(Cache& cache, const NetClass* net, const char* name, Lookup lookup) {
+    if (cache.generation != net->getGeneration()) {
+        cache.entries.clear();
+        cache.generation = net->getGeneration();
+    }
+    for (const auto& entry : cache.entries)
+        if (entry.first == name) return entry.second;
+    T* found = lookup();
+    cache.entries.emplace_back(name, found);
+    return found;
+}
+}  // namespace
+
+Place* MeasureObj::placeNamed(const char* name) const {
+    return cachedByName<Place>(placeCache, net, name, [&] { return net->getPlace(name); });
+}
+
+Transition* MeasureObj::transitionNamed(const char* name) const {
+    return cachedByName<Transition>(transitionCache, net, name, [&] { return net->getTransition(name); });
 }

@@ -23,6 +23,8 @@
 #include "core/DefaultGM.h"
 
 class Binding;
+class Place;
+class Transition;
 
 class MeasureObj : public DefaultGM {
 public:
@@ -153,7 +155,27 @@ public:
     void writeResult(std::ostream& file, std::ostream& console, int kind, const DateTime* start,
                      double* interval);
 
+    // True for the RESTART importance function, which has no estimate.
+    bool isImportanceFunction() const { return importanceFunction; }
+
+private:
+    template <class T>
+    struct NameCache {
+        unsigned long generation = ~0UL;
+        std::vector<std::pair<const char*, T*>> entries;
+    };
+    mutable NameCache<Place> placeCache;
+    mutable NameCache<Transition> transitionCache;
+    bool importanceFunction = false;
+
 protected:
+    // The net's place or transition of that name (null when there is none),
+    // looked up once per build of the net: the model's measure code asks
+    // for them by name at every event. `name` is a string literal of that
+    // code; its address is the key.
+    Place* placeNamed(const char* name) const;
+    Transition* transitionNamed(const char* name) const;
+
     std::list<std::list<double>> SampleBlocks;         // batch values, one block per sampling point
     std::list<std::list<double>>::iterator s_iter;     // block receiving batch values
     std::list<double>::iterator m_iter, d_iter, v_iter, e_iter;  // walk the four result lists

@@ -123,7 +123,7 @@ void Simulation::run_restart(double& alphaArg, int repeats, double thrmin, doubl
 
     importanceFunction = nullptr;
     for (MeasureObj* m : net->getMeasureList())
-        if (m->getName() == "ImportanceFunction") {
+        if (m->isImportanceFunction()) {
             importanceFunction = m;
             break;
         }

@@ -287,7 +287,7 @@ void Simulation::executeEvent(Binding* b) {
 
 void Simulation::updateAllMeasures(Binding* b, bool accumulate, bool timedOnly) {
     for (MeasureObj* m : net->getMeasureList()) {
-        if (m->getName() == "ImportanceFunction") continue;
+        if (m->isImportanceFunction()) continue;
         if (resetMeasures) m->setFirstValue(true);
         if (m->precisionReached()) continue;
         if (m->getFirstValue()) {

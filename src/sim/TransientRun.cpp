@@ -167,7 +167,7 @@ bool Simulation::updateSamplingPoints(bool stationaryCheck) {
     std::size_t position = 0;
     for (MeasureObj* m : net->getMeasureList()) {
         const std::size_t k = position++;
-        if (m->getName() == "ImportanceFunction" || m->precisionReached()) continue;
+        if (m->isImportanceFunction() || m->precisionReached()) continue;
         m->setPercentRule(percentRule);
         m->setEpsMax(epsMax);
         if (simulationType == 0) {

@@ -51,7 +51,7 @@ std::string header(const Model& model, const Colour& colour) {
          "class DOMNode;\n"
          "XERCES_CPP_NAMESPACE_END\n\n"
          "class Place;\n\n";
-    h << "class " << cls << " : public Token {\n"
+    h << "class " << cls << " final : public Token {\n"
       << "public:\n"
       << "    // A fresh token with every attribute at its default.\n"
       << "    " << cls << "();\n"

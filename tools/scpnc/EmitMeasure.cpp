@@ -60,9 +60,9 @@ std::string source(const Model& model, const MeasureDecl& m) {
         c << "void " << cls << "::accum([[maybe_unused]] const Binding* binding, [[maybe_unused]] double weight) {\n"
           << reindented(m.accumBody, 4) << "}\n\n";
     c << "unsigned int " << cls << "::count(const char* place) const {\n"
-         "    return static_cast<unsigned int>(net->getPlace(place)->getMarkingSize());\n"
+         "    return static_cast<unsigned int>(placeNamed(place)->getMarkingSize());\n"
          "}\n\n";
-    c << "Transition* " << cls << "::transition(const char* name) const { return net->getTransition(name); }\n";
+    c << "Transition* " << cls << "::transition(const char* name) const { return transitionNamed(name); }\n";
     return c.str();
 }
 

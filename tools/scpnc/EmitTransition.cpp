@@ -1,5 +1,6 @@
 // Transition_<X>: binding search, firing delay and token moves of one
 // transition.
+#include <cctype>
 #include <set>
 #include <sstream>
 
@@ -91,18 +92,61 @@ std::string header(const Model& model, const TransitionDecl& t) {
     return h.str();
 }
 
-// Declarations of the bound variables, taken from `binding` in binding order.
-std::string unpackBinding(const TransitionDecl& t, bool maybeUnused, bool removeThem,
-                          const std::vector<PlaceMember>& members) {
+// True when C++ text `code` names the identifier `name`.
+bool namesIdentifier(const std::string& code, const std::string& name) {
+    auto identifierChar = [](char ch) { return std::isalnum(static_cast<unsigned char>(ch)) != 0 || ch == '_'; };
+    for (std::size_t at = code.find(name); at != std::string::npos; at = code.find(name, at + 1)) {
+        const bool startsWord = at == 0 || !identifierChar(code[at - 1]);
+        const bool endsWord = at + name.size() >= code.size() || !identifierChar(code[at + name.size()]);
+        if (startsWord && endsWord) return true;
+    }
+    return false;
+}
+
+// True when the firing code needs variable `var` with its colour's type:
+// to set an attribute, to copy it, or in an expression.
+bool firingNeedsTyped(const TransitionDecl& t, const std::string& var) {
+    for (const Action& a : t.actions) {
+        if ((a.kind == Action::Kind::Set || a.kind == Action::Kind::PutCopy) && a.var == var) return true;
+        if (namesIdentifier(a.value, var)) return true;
+    }
+    return false;
+}
+
+// The bound variables that `used` says the code needs, taken from `binding`
+// in binding order as handles of their colours. Each typed handle costs a
+// colour check and a counter update, so variables the code does not name
+// are skipped.
+std::string unpackTyped(const TransitionDecl& t, const std::vector<bool>& used) {
+    std::ostringstream c;
+    std::size_t last = 0;
+    for (std::size_t i = 0; i < used.size(); ++i)
+        if (used[i]) last = i + 1;
+    if (last == 0) return "";
+    c << "    TokenList::iterator next = binding.begin();\n";
+    for (std::size_t i = 0; i < last; ++i) {
+        const BindVar& b = t.binds[i];
+        const std::string type = tokenClass(b.colour);
+        if (used[i])
+            c << "    Ptr<" << type << "> " << b.var << " = " << kCast << "<" << type << ">(*next);\n";
+        if (i + 1 < last) c << "    ++next;\n";
+    }
+    return c.str();
+}
+
+// Firing: the bound tokens leave their places (as untyped handles, the
+// binding's own), and the variables the inscription needs are typed.
+std::string unpackForFiring(const TransitionDecl& t, const std::vector<PlaceMember>& members) {
     std::ostringstream c;
     if (t.binds.empty()) return "";
     c << "    TokenList::iterator next = binding.begin();\n";
     for (std::size_t i = 0; i < t.binds.size(); ++i) {
         const BindVar& b = t.binds[i];
         const std::string type = tokenClass(b.colour);
-        c << "    " << (maybeUnused ? "[[maybe_unused]] " : "") << "Ptr<" << type << "> " << b.var << " = "
-          << kCast << "<" << type << ">(*next++);\n";
-        if (removeThem) c << "    const_cast<Place&>(" << members[i].member << ").removeToken(" << b.var << ");\n";
+        c << "    const Ptr<Token>& " << b.var << "_token = *next++;\n";
+        if (firingNeedsTyped(t, b.var))
+            c << "    Ptr<" << type << "> " << b.var << " = " << kCast << "<" << type << ">(" << b.var << "_token);\n";
+        c << "    const_cast<Place&>(" << members[i].member << ").removeToken(" << b.var << "_token);\n";
     }
     return c.str();
 }
@@ -134,9 +178,7 @@ std::string bindingSearch(const TransitionDecl& t) {
               << "_Place)) {\n";
         }
         indent += "    ";
-        c << indent << "Ptr<" << type << "> " << b.var << " = " << kCast << "<" << type << ">(" << b.var
-          << "_token);\n";
-        c << indent << "if (" << b.var << " == 0) continue;\n";
+        c << indent << "if (!ReferenceCountedSmartPointer::hasColour<" << type << ">(" << b.var << "_token)) continue;\n";
         // One token is never bound to two variables.
         for (std::size_t j = 0; j < i; ++j)
             if (t.binds[j].place == b.place)
@@ -156,12 +198,12 @@ std::string bindingSearch(const TransitionDecl& t) {
 
 std::string moveTokens(const TransitionDecl& t, const std::vector<PlaceMember>& members) {
     std::ostringstream c;
-    c << unpackBinding(t, false, true, members);
+    c << unpackForFiring(t, members);
     for (const Action& a : t.actions) {
         const std::string target = "const_cast<Place&>(" + memberFor(members, a.place) + ")";
         switch (a.kind) {
             case Action::Kind::PutVar:
-                c << "    " << target << ".addToken(" << a.var << ");\n";
+                c << "    " << target << ".addToken(" << a.var << "_token);\n";
                 break;
             case Action::Kind::PutNew:
                 if (a.colour == "int")
@@ -206,9 +248,12 @@ std::string source(const Model& model, const TransitionDecl& t) {
         c << "Seconds_T " << cls << "::getFiringDelay(TokenList& binding) const {\n"
           << "    return Transition::getFiringDelay(binding);\n}\n\n";
     } else {
-        c << "Seconds_T " << cls << "::getFiringDelay(TokenList&" << (t.binds.empty() ? "" : " binding")
+        std::vector<bool> used;
+        for (const BindVar& b : t.binds) used.push_back(namesIdentifier(t.delay, b.var));
+        const std::string unpacked = unpackTyped(t, used);
+        c << "Seconds_T " << cls << "::getFiringDelay(TokenList&" << (unpacked.empty() ? "" : " binding")
           << ") const {\n"
-          << unpackBinding(t, true, false, members) << "    return delay." << t.delay << ";\n}\n\n";
+          << unpacked << "    return delay." << t.delay << ";\n}\n\n";
     }
 
     c << "Seconds_T " << cls << "::Timeguard(const DateTime&) { return 0; }\n\n"
