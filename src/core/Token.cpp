@@ -54,7 +54,7 @@ void Token::removeTransition(Transition* t) {
     if (log->isTransLogging())
         log->getTransLog() << "Token " << getName() << ", " << timeStamp << " removed Transition "
                            << t->getName() << "\n";
-    transitions.remove(t);
+    transitions.erase(std::remove(transitions.begin(), transitions.end(), t), transitions.end());
 }
 
 bool Token::containsTransition(Transition* t) const {
@@ -69,9 +69,21 @@ void Token::notifyTransitions(Ptr<Token> self) {
         for (Transition* t : transitions) out << t->getName() << " : ";
         out << " ]\n";
     }
-    // The reactions change this token's own list while we walk it.
-    const std::list<Transition*> snapshot = transitions;
-    for (Transition* t : snapshot) {
+    // The reactions change this token's own list while we walk it, so the
+    // walk goes over a copy (on the stack for the usual few entries).
+    constexpr std::size_t kInline = 8;
+    Transition* inlineCopy[kInline];
+    std::vector<Transition*> heapCopy;
+    Transition** snapshot = inlineCopy;
+    const std::size_t n = transitions.size();
+    if (n > kInline) {
+        heapCopy = transitions;
+        snapshot = heapCopy.data();
+    } else {
+        std::copy(transitions.begin(), transitions.end(), inlineCopy);
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        Transition* t = snapshot[i];
         if (log->isTransLogging()) log->getTransLog() << "Token->notifyTransitions() : " << *t << "\n";
         t->tokenNotify(self);
     }

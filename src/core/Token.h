@@ -38,7 +38,9 @@ public:
 
     long getID() const { return id; }
     const DateTime& getTimeStamp() const { return timeStamp; }
-    const std::list<Transition*>& getTransitions() const { return transitions; }
+    // The transitions holding this token in an event, in the order they took it.
+    using TransitionList = std::vector<Transition*>;
+    const TransitionList& getTransitions() const { return transitions; }
 
     void addTransition(Transition* t);
     void removeTransition(Transition* t);
@@ -60,7 +62,7 @@ public:
     static long maxConcTokenCounter;
 
 protected:
-    std::list<Transition*> transitions;
+    TransitionList transitions;
     DateTime timeStamp;
     long id;
 

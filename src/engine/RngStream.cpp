@@ -1,5 +1,6 @@
 #include "engine/RngStream.h"
 
+#include <cstdint>
 #include <iostream>
 
 namespace {
@@ -227,22 +228,29 @@ void RngStream::WriteStateFull() const {
 }
 
 double RngStream::U01() {
+    // The recurrences in 64-bit integers: every product and difference is
+    // exact (below 2^53), so the states are those of the floating-point
+    // formulation, and division by the constant moduli compiles to
+    // multiplications.
+    constexpr std::int64_t im1 = static_cast<std::int64_t>(m1);
+    constexpr std::int64_t im2 = static_cast<std::int64_t>(m2);
+    constexpr std::int64_t ia12 = static_cast<std::int64_t>(a12);
+    constexpr std::int64_t ia13n = static_cast<std::int64_t>(a13n);
+    constexpr std::int64_t ia21 = static_cast<std::int64_t>(a21);
+    constexpr std::int64_t ia23n = static_cast<std::int64_t>(a23n);
+
     // First component.
-    double p1 = a12 * Cg[1] - a13n * Cg[0];
-    long k = static_cast<long>(p1 / m1);
-    p1 -= k * m1;
-    if (p1 < 0.0)
-        p1 += m1;
+    std::int64_t q1 = (ia12 * static_cast<std::int64_t>(Cg[1]) - ia13n * static_cast<std::int64_t>(Cg[0])) % im1;
+    if (q1 < 0) q1 += im1;
+    const double p1 = static_cast<double>(q1);
     Cg[0] = Cg[1];
     Cg[1] = Cg[2];
     Cg[2] = p1;
 
     // Second component.
-    double p2 = a21 * Cg[5] - a23n * Cg[3];
-    k = static_cast<long>(p2 / m2);
-    p2 -= k * m2;
-    if (p2 < 0.0)
-        p2 += m2;
+    std::int64_t q2 = (ia21 * static_cast<std::int64_t>(Cg[5]) - ia23n * static_cast<std::int64_t>(Cg[3])) % im2;
+    if (q2 < 0) q2 += im2;
+    const double p2 = static_cast<double>(q2);
     Cg[3] = Cg[4];
     Cg[4] = Cg[5];
     Cg[5] = p2;

@@ -429,7 +429,7 @@ TEST(NetClassTokens, CopyOfIntegerTokenKeepsIdentityDataAndTransitions) {
     EXPECT_TRUE(*copy == *original);  // ... with the source's identifier
     EXPECT_EQ(copy->getName(), "int");
     EXPECT_EQ(copy->content(), "31");
-    EXPECT_EQ(copy->getTransitions(), (std::list<Transition*>{&t}));
+    EXPECT_EQ(copy->getTransitions(), (Token::TransitionList{&t}));
     EXPECT_EQ(Token::tokenCounter, ids);
     EXPECT_EQ(Token::concTokenCounter, alive + 1);
     EXPECT_EQ(handleCount(copy), 1u);

@@ -136,7 +136,7 @@ TEST(PropagationSharedToken, WithdrawnBindingIsReplacedWithANewlyDrawnDelay) {
     EXPECT_EQ(t1->getNextEvent()->getTime().FullDateTime(), t1Due);
     EXPECT_EQ(t2->getNextEvent()->getTime().FullDateTime(), t2Due);
     const long oldId = t2->getNextEvent()->getID();
-    EXPECT_EQ(a->getTransitions(), (std::list<Transition*>{t1, t2}));
+    EXPECT_EQ(a->getTransitions(), (Token::TransitionList{t1, t2}));
 
     fireNext(env, t1);
 
@@ -151,7 +151,7 @@ TEST(PropagationSharedToken, WithdrawnBindingIsReplacedWithANewlyDrawnDelay) {
     // T1 searched after T2 had reacted; both now hold b.
     ASSERT_EQ(t1->getEvents().size(), 1u);
     EXPECT_EQ(t1->getNextEvent()->getTime().FullDateTime(), t1Due + first.delay.Exp(1.0));
-    EXPECT_EQ(b->getTransitions(), (std::list<Transition*>{t2, t1}));
+    EXPECT_EQ(b->getTransitions(), (Token::TransitionList{t2, t1}));
 }
 
 TEST(PropagationSharedToken, WithoutAnotherTokenTheLoserStaysEmpty) {
@@ -378,7 +378,7 @@ TEST(PropagationTokens, TokenPutBackAndBoundAgainWithinAFiringStaysAvailable) {
     ASSERT_EQ(is->getEvents().size(), 1u);
     EXPECT_EQ(*is->getNextEvent()->getBoundTokens(), TokenList{x});
     EXPECT_TRUE(is->getNotBoundTokens().empty());
-    EXPECT_EQ(x->getTransitions(), (std::list<Transition*>{is}));
+    EXPECT_EQ(x->getTransitions(), (Token::TransitionList{is}));
 }
 
 TEST(PropagationDeathTest, TokenNotifyNeedsAHeldBinding) {

@@ -797,8 +797,8 @@ TEST(TransitionEvents, AddingRegistersTokensAndRemovingUnregistersThem) {
     Binding* ab = new Binding(new TokenList{a, b}, t, env.sim->getCurrentSimulationTime());
     t->addBinding(ab);
     EXPECT_TRUE(t->getInEventList());
-    EXPECT_EQ(a->getTransitions(), (std::list<Transition*>{t}));
-    EXPECT_EQ(b->getTransitions(), (std::list<Transition*>{t}));
+    EXPECT_EQ(a->getTransitions(), (Token::TransitionList{t}));
+    EXPECT_EQ(b->getTransitions(), (Token::TransitionList{t}));
     EXPECT_TRUE(c->getTransitions().empty());
     EXPECT_EQ(t->getNotBoundTokens(), TokenList{c});
 
@@ -827,7 +827,7 @@ TEST(TransitionEvents, RemovingWithNotificationMakesTheOtherHoldersLookAgain) {
     Ptr<Token> a = put(p);
     t->startup();
     u->startup();
-    ASSERT_EQ(a->getTransitions(), (std::list<Transition*>{t, u}));
+    ASSERT_EQ(a->getTransitions(), (Token::TransitionList{t, u}));
     Binding* uBinding = u->getNextEvent();
     const long uId = uBinding->getID();
 
@@ -1062,7 +1062,7 @@ TEST(TransitionTimeguard, ConversionGivesTheTemporaryBindingTokensAndEndsTheOpti
     EXPECT_FALSE(temp->isFireEvent());
     EXPECT_FALSE(t->isOptimizingTimeguardTransition());
     // Its token knows it is held, like the token of any other binding.
-    EXPECT_EQ(tok[k]->getTransitions(), (std::list<Transition*>{t}));
+    EXPECT_EQ(tok[k]->getTransitions(), (Token::TransitionList{t}));
     EXPECT_TRUE(tok[1 - k]->getTransitions().empty());
 
     std::ostringstream text;

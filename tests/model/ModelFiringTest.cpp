@@ -543,7 +543,7 @@ TEST(ModelTokenCopy, CopyOfAJobIsADistinctObjectWithTheSameIdentityAndAttributes
     EXPECT_EQ(copy->getName(), "Data");
     EXPECT_EQ(copy->getID(), original->getID());
     EXPECT_EQ(copy->content(), original->content());
-    EXPECT_EQ(copy->getTransitions(), std::list<Transition*>{holder});
+    EXPECT_EQ(copy->getTransitions(), Token::TransitionList{holder});
     ASSERT_TRUE(Dynamic_Cast<Token_Data>(copy) != 0);
     original->removeTransition(holder);
 }

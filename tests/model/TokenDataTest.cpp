@@ -97,7 +97,7 @@ TEST(TokenData, CopyKeepsIdentityAndAttributesAndOptionallyTheTransitions) {
     Token_Data withTransitions(original, true);
     EXPECT_EQ(withTransitions.getID(), original.getID());
     EXPECT_EQ(withTransitions.content(), kAllSetContent);
-    EXPECT_EQ(withTransitions.getTransitions(), std::list<Transition*>{&holder});
+    EXPECT_EQ(withTransitions.getTransitions(), Token::TransitionList{&holder});
 
     // The copy is independent of its source.
     plain.set_tL(1);
