@@ -356,8 +356,6 @@ void Transition::removeNotBoundToken(const Ptr<Token>& token) {
     if (isInfinite) notBoundTokens.remove(token);
 }
 
-Binding* Transition::getNextEvent() const { return bindings.empty() ? nullptr : *bindings.begin(); }
-
 std::vector<Binding*> Transition::rescheduleEventsBefore(const DateTime& now) {
     // The set is ordered by time: the events to move are its first ones,
     // taken out before their times change and put back after.

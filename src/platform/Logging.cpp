@@ -76,14 +76,11 @@ void Logging::flush() {
         if (s->is_open()) s->flush();
 }
 
-namespace {
-Logging* installedLog = nullptr;
-}  // namespace
+Logging* Logging::installedLog = nullptr;
 
-Logging* Logging::process() {
-    if (installedLog != nullptr) return installedLog;
-    static Logging standIn;
-    return &standIn;
+Logging* Logging::standIn() {
+    static Logging log;
+    return &log;
 }
 
 void Logging::installProcess(Logging* log) { installedLog = log; }

@@ -49,7 +49,8 @@ public:
     // The process-wide log manager as the kernel reaches it. The program
     // installs its own at start-up; until then (and in programs that do not)
     // a manager of this layer's own stands in, with every trace off.
-    static Logging* process();
+    // Inline: the kernel asks at every event whether a trace is on.
+    static Logging* process() { return installedLog != nullptr ? installedLog : standIn(); }
     static void installProcess(Logging* log);
 
 private:
@@ -67,4 +68,6 @@ private:
     std::fstream tokenlog;
     std::fstream serverlog;
     std::fstream clientlog;
+    static Logging* installedLog;
+    static Logging* standIn();
 };
