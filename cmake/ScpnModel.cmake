@@ -48,5 +48,5 @@ function(add_scpn_model target description)
 
   add_executable(${target} "${out}/buildnet.cpp")
   add_dependencies(${target} ${target}_sources)
-  target_link_libraries(${target} PRIVATE ${target}_model ${target}_app)
+  target_link_libraries(${target} PRIVATE ${target}_model ${target}_app ${SCPN_MALLOC_LIBRARY})
 endfunction()

@@ -8,6 +8,7 @@ PACKAGES=(
   libxerces-c-dev
   libtclap-dev
   unixodbc-dev
+  libjemalloc-dev
   googletest libgtest-dev libgmock-dev
 )
 

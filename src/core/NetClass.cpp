@@ -52,10 +52,33 @@ const std::vector<Transition*>& NetClass::getTransitionsInOrder() const {
     const void* first = transitions.empty() ? nullptr : transitions.begin()->second;
     if (transitionOrder.size() != transitions.size() || transitionOrderOf != first) {
         transitionOrder.clear();
-        for (const auto& entry : transitions) transitionOrder.push_back(entry.second);
+        pendingEvents.assign((transitions.size() + 63) / 64, 0);
+        for (const auto& entry : transitions) {
+            const std::size_t k = transitionOrder.size();
+            transitionOrder.push_back(entry.second);
+            entry.second->setNetOrder(k);
+            if (entry.second->getNextEvent() != nullptr) pendingEvents[k / 64] |= std::uint64_t{1} << (k % 64);
+        }
         transitionOrderOf = first;
     }
     return transitionOrder;
+}
+
+const std::vector<std::uint64_t>& NetClass::getPendingEvents() const {
+    getTransitionsInOrder();  // remade with the order when that is
+    return pendingEvents;
+}
+
+void NetClass::notePendingEvents(const Transition* t, bool hasEvents) {
+    // Reports of transitions not (or no longer) in the order are left out:
+    // the next remaking of the order reads every transition's events.
+    const std::size_t k = t->getNetOrder();
+    if (k >= transitionOrder.size() || transitionOrder[k] != t) return;
+    const std::uint64_t bit = std::uint64_t{1} << (k % 64);
+    if (hasEvents)
+        pendingEvents[k / 64] |= bit;
+    else
+        pendingEvents[k / 64] &= ~bit;
 }
 
 void NetClass::addMeasure(MeasureObj* m) { measureList.push_back(m); }

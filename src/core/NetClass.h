@@ -2,6 +2,7 @@
 // The registry of one net: places and transitions by name, the measures of
 // the current run, and the link to the running simulation. A compiled model
 // derives from it and supplies buildNet and createTokens.
+#include <cstdint>
 #include <list>
 #include <map>
 #include <vector>
@@ -51,6 +52,11 @@ public:
     // Changes whenever a place or transition is registered or the maps are
     // cleared: look-ups cached under one generation stay valid until then.
     unsigned long getGeneration() const { return generation; }
+    // The positions in getTransitionsInOrder of the transitions that have
+    // events, as a bit set (bit k of word k / 64): the event loop looks at
+    // those only. Transitions report every change (notePendingEvents).
+    const std::vector<std::uint64_t>& getPendingEvents() const;
+    void notePendingEvents(const Transition* t, bool hasEvents);
     std::list<MeasureObj*>& getMeasureList() { return measureList; }
     const std::list<MeasureObj*>& getStoredMeasureList() const { return storedMeasureList; }
 
@@ -86,6 +92,7 @@ private:
     unsigned long generation = 0;
     mutable std::vector<Transition*> transitionOrder;
     mutable const void* transitionOrderOf = nullptr;  // the map's first node when it was made
+    mutable std::vector<std::uint64_t> pendingEvents;
     // The measures of a rebuild are new objects, but the run's statistics
     // live in those of the stored list: the new places and transitions are
     // given the stored ones instead (same name), so that every accumulation

@@ -327,6 +327,11 @@ void Transition::addBinding(Binding* binding) {
         removeNotBoundToken(token);
     }
     inEventList = true;
+    noteEvents();
+}
+
+void Transition::noteEvents() {
+    if (net != nullptr) net->notePendingEvents(this, !bindings.empty());
 }
 
 void Transition::removeBinding(Binding* b, bool notify) {
@@ -346,6 +351,7 @@ void Transition::removeBinding(Binding* b, bool notify) {
     if (it != bindings.end()) bindings.erase(it);
     delete b;
     inEventList = !bindings.empty();
+    noteEvents();
 }
 
 void Transition::addNotBoundToken(const Ptr<Token>& token) {
@@ -388,6 +394,7 @@ void Transition::addTimeguardBinding(const DateTime& at) {
     Binding* b = new Binding(this, at);
     bindings.insert(b);
     inEventList = true;
+    noteEvents();
     Logging* logs = Logging::process();
     if (logs->isEventLogging())
         logs->getEventLog() << "Timeguard-Binding extracted and checked into Eventlist: " << *b << "\n";
@@ -514,7 +521,7 @@ void Transition::couldDisableNotify() {
 // ---------------------------------------------------------------------------
 // Token channel
 
-void Transition::tokenNotify(Ptr<Token> token) {
+void Transition::tokenNotify(const Ptr<Token>& token) {
     SCPN_ASSERT(!bindings.empty(), "src/Transition");
     if (isOptimizingTimeguardTransition()) return;
     if (isInfinite) {
@@ -608,11 +615,13 @@ void Transition::removeCurrentBindings() {
     for (Binding* b : bindings) delete b;
     bindings.clear();
     inEventList = false;
+    noteEvents();
 }
 
 void Transition::addRestoredBinding(Binding* b) {
     bindings.insert(b);
     inEventList = true;
+    noteEvents();
 }
 
 void Transition::removeCurrentNotBoundTokens() { notBoundTokens.clear(); }

@@ -88,6 +88,10 @@ public:
     void removeBinding(Binding* b, bool notify);
     void addNotBoundToken(const Ptr<Token>& token);
     void removeNotBoundToken(const Ptr<Token>& token);
+    // The position in the net's transition order (NetClass sets it).
+    std::size_t getNetOrder() const { return netOrder; }
+    void setNetOrder(std::size_t k) { netOrder = k; }
+
     // Asked of every transition at every event: inline.
     Binding* getNextEvent() const { return bindings.empty() ? nullptr : *bindings.begin(); }
     // Gives every event due before `now` the time `now` plus a fresh delay
@@ -108,7 +112,7 @@ public:
     void notifyTransitions();
     void couldEnableNotify();
     void couldDisableNotify();
-    void tokenNotify(Ptr<Token> token);
+    void tokenNotify(const Ptr<Token>& token);
     void placeNotify();
     void removeAllBindingsFromEventList();
     void removeRandomBindingFromEventList();
@@ -188,8 +192,11 @@ protected:
     std::string logfileName;
     int id;
     std::string pagePath;
+    std::size_t netOrder = static_cast<std::size_t>(-1);
 
 private:
+    // Tells the net whether we have events now (after every change of the set).
+    void noteEvents();
     void openLogfile(const std::string& name, const std::string& description);
     void deleteCandidates(TempBindingList* list);
     // Hands the tokens of a binding being withdrawn that still lie on one of

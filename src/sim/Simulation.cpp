@@ -1,5 +1,7 @@
 #include "sim/Simulation.h"
 
+#include <bit>
+#include <cstdint>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -182,19 +184,25 @@ void Simulation::getFirstBindingsOfAllTransitions(std::list<Binding*>* out, bool
         // assign then reuses the caller's list nodes.
         std::vector<Binding*>& found = candidateScratch;
         found.clear();
-        for (Transition* t : net->getTransitionsInOrder()) {
-            Binding* b = t->getNextEvent();
-            if (b == nullptr) continue;
+        auto consider = [&](Binding* b) {
             if (all) {
                 found.push_back(b);
-            } else if (b->getTime() < best ||
-                       (b->getTime() == best && b->getPriority() > bestPriority)) {
+            } else if (b->getTime() < best || (b->getTime() == best && b->getPriority() > bestPriority)) {
                 found.clear();
                 found.push_back(b);
                 best = b->getTime();
                 bestPriority = b->getPriority();
             } else if (b->getTime() == best && b->getPriority() == bestPriority) {
                 found.push_back(b);
+            }
+        };
+        // Only the transitions with events, in the order of their names.
+        const std::vector<Transition*>& order = net->getTransitionsInOrder();
+        const std::vector<std::uint64_t>& pending = net->getPendingEvents();
+        for (std::size_t word = 0; word < pending.size(); ++word) {
+            for (std::uint64_t bits = pending[word]; bits != 0; bits &= bits - 1) {
+                const std::size_t k = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+                if (Binding* b = order[k]->getNextEvent()) consider(b);
             }
         }
         out->assign(found.begin(), found.end());

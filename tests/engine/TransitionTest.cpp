@@ -1188,3 +1188,36 @@ TEST(TransitionDeathTest, TemporaryBindingNeedsAnEmptyEventList) {
     ASSERT_EQ(t->getEvents().size(), 1u);
     EXPECT_DEATH(t->addTimeguardBinding(DateTime(1.0)), "failed: bindings\\.empty\\(\\), file src/Transition");
 }
+
+// The event loop looks only at the transitions the net lists as having
+// events: every way of adding or removing events keeps that list exact.
+TEST(TransitionEvents, TheNetKnowsWhichTransitionsHaveEvents) {
+    Env env;
+    Place* p = makePlace(env.net, 1, "P");
+    TestTransition* t = addTransition(env.net, 1, "T");
+    TestTransition* u = addTransition(env.net, 2, "U");
+    t->in(p);
+    auto listed = [&] {
+        std::vector<std::string> names;
+        const std::vector<Transition*>& order = env.net.getTransitionsInOrder();
+        const std::vector<std::uint64_t>& bits = env.net.getPendingEvents();
+        for (std::size_t k = 0; k < order.size(); ++k)
+            if (bits[k / 64] >> (k % 64) & 1) names.push_back(order[k]->getName());
+        return names;
+    };
+    EXPECT_TRUE(listed().empty());
+    Ptr<Token> a = put(p);
+    t->startup();
+    u->startup();  // no input place: one event
+    EXPECT_EQ(listed(), (std::vector<std::string>{"T", "U"}));
+    t->removeBinding(t->getNextEvent(), false);
+    EXPECT_EQ(listed(), (std::vector<std::string>{"U"}));
+    t->addRestoredBinding(new Binding(42, t, DateTime(3.0), 0, 1.0, true, new TokenList{a}));
+    EXPECT_EQ(listed(), (std::vector<std::string>{"T", "U"}));
+    u->removeCurrentBindings();
+    EXPECT_EQ(listed(), (std::vector<std::string>{"T"}));
+    // A transition registered later is seen once the order is remade.
+    TestTransition* v = addTransition(env.net, 3, "A");
+    v->startup();
+    EXPECT_EQ(listed(), (std::vector<std::string>{"A", "T"}));
+}
