@@ -212,6 +212,7 @@ void Transition::updateEventList() {
 
 bool Transition::checkSpace() const {
     for (Place* out : outPlaces) {
+        if (out->getCapacity() == 0) continue;  // unbounded: takes anything
         const int m = out->getInTransitionMultiplicity(id);
         if (out->canTake(static_cast<unsigned int>(m))) continue;
         // A place we also take from frees what we take before we add.
