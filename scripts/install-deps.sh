@@ -7,7 +7,8 @@ PACKAGES=(
   g++ cmake make
   libxerces-c-dev
   libtclap-dev
-  unixodbc-dev
+  unixodbc-dev unixodbc odbc-mariadb
+  mariadb-server
   libjemalloc-dev
   googletest libgtest-dev libgmock-dev
 )

@@ -14,6 +14,9 @@ class Transition;
 class Token;
 class Place;
 struct token_info;
+struct token_reference;
+class GMDB;
+class NetClass;
 
 using ReferenceCountedSmartPointer::Ptr;
 using TokenList = std::list<Ptr<Token>>;
@@ -85,6 +88,10 @@ public:
 
     // Puts the integer tokens that the marking file gives for `place` on it.
     static void addInitialTokens(Place* place);
+    // Reads the integer tokens of marking 1 (colour "Container") from the
+    // open database connection (defined with the database loading).
+    static void createTokensFromDB(NetClass* net, GMDB* connection, std::vector<token_info*>& tokens,
+                                   std::vector<token_reference*>& refs);
 
 private:
     long value;

@@ -50,6 +50,21 @@ private:
 };
 
 // Makes `dir` the current directory while alive.
+// Sets an environment variable (inherited by the children the test starts)
+// and restores its old value, or its absence, at the end of the scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    std::string old_;
+    bool hadOld_ = false;
+};
+
 class ScopedCwd {
 public:
     explicit ScopedCwd(const std::filesystem::path& dir);

@@ -50,6 +50,8 @@ std::string header(const Model& model, const Colour& colour) {
          "XERCES_CPP_NAMESPACE_BEGIN\n"
          "class DOMNode;\n"
          "XERCES_CPP_NAMESPACE_END\n\n"
+         "class GMDB;\n"
+         "class NetClass;\n"
          "class Place;\n\n";
     h << "class " << cls << " final : public Token {\n"
       << "public:\n"
@@ -74,7 +76,11 @@ std::string header(const Model& model, const Colour& colour) {
       << "    void readTokenData(XERCES_CPP_NAMESPACE_QUALIFIER DOMNode* node);\n"
       << "    // Puts the tokens of this colour that the marking file gives for\n"
       << "    // `place` on it.\n"
-      << "    static void addInitialTokens(Place* place);\n\n"
+      << "    static void addInitialTokens(Place* place);\n"
+      << "    // Reads the tokens of this colour in marking 1 from the open\n"
+      << "    // database connection, one entry of `tokens` each.\n"
+      << "    static void createTokensFromDB(NetClass* net, GMDB* connection, token_info_list& tokens,\n"
+      << "                                   token_reference_list& refs);\n\n"
       << "private:\n";
     for (const Attribute& a : colour.attributes) h << "    " << cppType(a.type) << " " << a.name << ";\n";
     h << "};\n";
@@ -112,6 +118,59 @@ std::string readStatement(const Attribute& a) {
     return "";
 }
 
+// The ODBC target type an attribute is fetched in, and how its value is read.
+const char* sqlCType(AttributeType type) {
+    switch (type) {
+        case AttributeType::String: return "SQL_C_CHAR";
+        case AttributeType::Long: return "SQL_C_SLONG";
+        case AttributeType::Bool: return "SQL_C_BIT";
+        case AttributeType::Double: return "SQL_C_DOUBLE";
+        case AttributeType::DateTime: return "SQL_C_TYPE_TIMESTAMP";
+    }
+    return "SQL_C_CHAR";
+}
+
+const char* fetchedValue(AttributeType type) {
+    switch (type) {
+        case AttributeType::String: return "dbtokens::textOf";
+        case AttributeType::Long: return "dbtokens::longOf";
+        case AttributeType::Bool: return "dbtokens::boolOf";
+        case AttributeType::Double: return "dbtokens::doubleOf";
+        case AttributeType::DateTime: return "dbtokens::timeOf";
+    }
+    return "dbtokens::textOf";
+}
+
+std::string databaseLoader(const Colour& colour) {
+    const std::string cls = tokenClass(colour.name);
+    std::ostringstream c;
+    c << "void " << cls << "::createTokensFromDB(NetClass*, GMDB* connection, token_info_list& tokens,\n"
+      << "        token_reference_list&) {\n"
+      << "    std::vector<attr_name_type_info*> attributes{";
+    for (std::size_t k = 0; k < colour.attributes.size(); ++k)
+        c << (k > 0 ? ",\n        " : "\n        ") << "new attr_name_type_info{\"" << colour.attributes[k].name
+          << "\", " << sqlCType(colour.attributes[k].type) << "}";
+    c << "};\n"
+      << "    token_description_list descriptions;\n"
+      << "    connection->DBReadTokens(1, \"" << colour.name << "\", &attributes, &descriptions);\n"
+      << "    for (attr_name_type_info* a : attributes) delete a;\n"
+      << "    for (token_description* d : descriptions.token_descriptions) {\n"
+      << "        auto* info = new token_info();\n"
+      << "        " << cls << "* token = new " << cls << "();\n"
+      << "        info->tokentypename = \"" << colour.name << "\";\n"
+      << "        info->token = Ptr<Token>(token);\n"
+      << "        info->id = d->id;\n"
+      << "        info->place_name = d->place_name;\n"
+      << "        tokens.push_back(info);\n";
+    for (std::size_t k = 0; k < colour.attributes.size(); ++k)
+        c << "        token->set_" << colour.attributes[k].name << "(" << fetchedValue(colour.attributes[k].type)
+          << "(*d->attributes[" << k << "]));\n";
+    c << "    }\n"
+      << "    dbtokens::release(descriptions);\n"
+      << "}\n";
+    return c.str();
+}
+
 std::string source(const Model& model, const Colour& colour) {
     const std::string cls = tokenClass(colour.name);
     std::ostringstream c;
@@ -123,6 +182,7 @@ std::string source(const Model& model, const Colour& colour) {
          "#include <sstream>\n\n"
          "#include \"app/MainClass.h\"\n"
          "#include \"core/Place.h\"\n"
+         "#include \"io/DatabaseTokens.h\"\n"
          "#include \"io/MarkingFile.h\"\n\n";
 
     // Construction, copy, assignment.
@@ -183,7 +243,8 @@ std::string source(const Model& model, const Colour& colour) {
       << "        Ptr<Token> handle(token);\n"
       << "        token->readTokenData(element);\n"
       << "        place->addToken(handle);\n"
-      << "    });\n}\n";
+      << "    });\n}\n\n";
+    c << databaseLoader(colour);
     return c.str();
 }
 

@@ -123,14 +123,19 @@ std::string source(const Model& model) {
          "#include <string>\n\n"
          "#include \"core/Place.h\"\n"
          "#include \"core/Token.h\"\n"
-         "#include \"engine/Transition.h\"\n";
+         "#include \"engine/Transition.h\"\n"
+         "#include \"io/DatabaseTokens.h\"\n";
     for (const Colour& colour : model.colours) c << "#include \"" << tokenClass(colour.name) << ".h\"\n";
     for (const TransitionDecl& t : model.transitions) c << "#include \"" << transitionClass(t.name) << ".h\"\n";
     for (const MeasureDecl& m : model.measures) c << "#include \"" << measureClass(m.name) << ".h\"\n";
     c << "\n";
     buildNetBody(c, model);
     c << "void ImplementedNetClass::createTokens() {\n"
-         "    // Loading the tokens stored in the database comes with the database loader.\n"
+         "    // The tokens of every record colour stored in the data source.\n"
+         "    dbtokens::loadTokens(*this, {";
+    for (std::size_t k = 0; k < model.colours.size(); ++k)
+        c << (k > 0 ? ", " : "") << "&" << tokenClass(model.colours[k].name) << "::createTokensFromDB";
+    c << "});\n"
          "}\n\n";
     colourDispatch(c, model, true);
     colourDispatch(c, model, false);
