@@ -15,6 +15,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,23 @@ struct token_description_list {
     std::vector<token_description*> token_descriptions;  // in fetch order
 };
 
+struct tokentype_description {
+    std::string tokentypename;
+    std::vector<attr_name_type_info*> attributes;
+};
+
+// What DBCreateMarking lays out: the places and the colours of a marking.
+struct marking_description {
+    std::string markingname;
+    std::vector<std::string> placenames;
+    std::vector<tokentype_description*> tokentypes;
+};
+
+struct marking_info {
+    int id = 0;
+    std::string name;
+};
+
 class GMDB {
 public:
     GMDB();
@@ -65,12 +83,55 @@ public:
     // Executes one statement text; the caller releases the statement.
     bool SQLQuery(SQLHSTMT* stmt, const char* sql);
 
+    // Operations the simulation run does not use; each needs an open
+    // connection and runs its own statement.
+    bool DBGetMarkings(std::vector<marking_info*>* list);
+    // Lays out a new marking (number: the largest stored one + 1).
+    bool DBCreateMarking(marking_description* description);
+    // The data source's SQL type name for an ODBC target type.
+    bool SQLGetTypeName(SQLSMALLINT cType, std::string& name);
+    std::map<int, double> DBReadFrequencies();
+    bool DBReadStr(std::string& value, const char* table, const char* column, int id);
+    bool DBReadInt(long& value, const char* table, const char* column, int id);
+    bool DBReadFloat(float& value, const char* table, const char* column, int id);
+    bool DBReadDouble(double& value, const char* table, const char* column, int id);
+    bool DBReadBool(bool& value, const char* table, const char* column, int id);
+    bool DBReadDateTime(std::string& value, const char* table, const char* column, int id);
+    bool DBUpdateStr(const char* value, const char* column, const char* table, int id);
+    bool DBUpdateDate(const char* value, const char* column, const char* table, int id);
+    bool DBUpdateTime(const char* value, const char* column, const char* table, int id);
+    bool DBUpdateDateTime(const char* value, const char* column, const char* table, int id);
+    bool DBUpdateInt(int value, const char* column, const char* table, int id);
+    bool DBUpdateFloat(float value, const char* column, const char* table, int id);
+    bool DBUpdateDouble(double value, const char* column, const char* table, int id);
+    bool DBUpdateBool(bool value, const char* column, const char* table, int id);
+    bool DBDeleteRow(const char* table, int id);
+    // `types` is a text of tags, each after a '%': s text, i int, f float,
+    // d double, b boolean, a date, m time, t date and time. The column names
+    // (and values) follow as further arguments, per tag.
+    bool DBCreateTbl(const char* table, const char* types, ...);
+    bool DBDropTbl(const char* table);
+    // Per tag: the column name, then the value (texts as const char*, i/f/d
+    // by address, b by value).
+    bool DBInsertRow(const char* table, const char* types, ...);
+    bool DBUpdateRow(const char* table, const char* types, int id, ...);
+    // Per tag: the column name, then the address that receives the value
+    // (std::string* for texts, times and dates).
+    bool DBReadRow(const char* table, const char* types, int id, ...);
+
     static std::string lcase(std::string text);
     // The statement DBReadTokens sends.
     static std::string tokenQuery(int markingId, const std::string& tokentypename,
                                   const std::vector<attr_name_type_info*>& attributes);
 
 private:
+    // Runs one statement on a statement of its own.
+    bool execute(const std::string& sql);
+    // Runs `sql` and fetches the first column of its first row into
+    // `buffer`; false when it fails or there is no row.
+    bool fetchFirst(const std::string& sql, SQLSMALLINT cType, void* buffer, SQLLEN size, std::string* state = nullptr);
+    static std::vector<char> typeTags(const char* types);
+
     // "message (native error)" of the first diagnostic record of a handle.
     static std::string diagnostic(SQLSMALLINT handleType, SQLHANDLE handle);
 

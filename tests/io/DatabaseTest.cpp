@@ -25,9 +25,9 @@ std::vector<attr_name_type_info*> dataAttributes() {
             new attr_name_type_info{"tL", SQL_C_SLONG}, new attr_name_type_info{"gL", SQL_C_SLONG}};
 }
 
-// The tests' server, started once (under a lock, as ctest runs tests in
-// parallel processes) and holding one fixture at a time: a test owns the
-// server's content while it holds the object.
+// The tests' server, started under a lock (ctest runs tests in parallel
+// processes) and holding one fixture at a time: a test owns the server, its
+// start and its content, while it holds the object.
 class TestDatabase {
 public:
     TestDatabase() : lock_(33061) {}
@@ -56,7 +56,10 @@ private:
     testsupport::PortLock lock_;
 };
 
-#define REQUIRE_DATABASE()                                                                                   \
+// Declares `db` (taking the server's lock first, so that only one test
+// process starts it) and makes sure the server runs.
+#define REQUIRE_DATABASE(db)                                                                                 \
+    TestDatabase db;                                                                                         \
     do {                                                                                                     \
         const std::string why = TestDatabase::unavailable();                                                 \
         if (why == "skip")                                                                                   \
@@ -81,8 +84,7 @@ TEST(GMDBStatements, TokenQueryNamesTheLowerCaseTablesAndColumns) {
 }
 
 TEST(GMDBConnection, ReadsStoredTokensAndRefusesASecondConnection) {
-    REQUIRE_DATABASE();
-    TestDatabase db;
+    REQUIRE_DATABASE(db);
     db.load(kFixtures + "marking.sql");
     testsupport::ScopedEnv ini("ODBCINI", TestDatabase::odbcIni());
     testsupport::CaptureStream out(std::cout);
@@ -119,8 +121,7 @@ TEST(GMDBConnection, ReadsStoredTokensAndRefusesASecondConnection) {
 }
 
 TEST(DatabaseStartUp, StoredTokensJoinTheirPlaces) {
-    REQUIRE_DATABASE();
-    TestDatabase db;
+    REQUIRE_DATABASE(db);
     db.load(kFixtures + "marking.sql");
     testsupport::ScopedEnv ini("ODBCINI", TestDatabase::odbcIni());
     testsupport::PortLock port(2020);
@@ -149,8 +150,7 @@ TEST(DatabaseStartUp, StoredTokensJoinTheirPlaces) {
 }
 
 TEST(DatabaseStartUp, AnEmptyMarkingAddsNothing) {
-    REQUIRE_DATABASE();
-    TestDatabase db;
+    REQUIRE_DATABASE(db);
     db.load(kFixtures + "empty.sql");
     testsupport::ScopedEnv ini("ODBCINI", TestDatabase::odbcIni());
     testsupport::WorkDir dir;
@@ -160,8 +160,7 @@ TEST(DatabaseStartUp, AnEmptyMarkingAddsNothing) {
 }
 
 TEST(DatabaseStartUp, AnUnreachableServerOrARefusedLoginLeavesTheFileTokens) {
-    REQUIRE_DATABASE();
-    TestDatabase db;
+    REQUIRE_DATABASE(db);
     testsupport::TempDir odbc;
     // A data source whose server is not there, then one whose login is refused.
     odbc.write("down.ini", "[scpn]\nDriver=MariaDB Unicode\nServer=127.0.0.1\nPort=1\nDatabase=scpn\n"
@@ -193,4 +192,70 @@ TEST(DatabaseStartUp, AnUnreachableServerOrARefusedLoginLeavesTheFileTokens) {
         EXPECT_FALSE(contains(r.out, "tokens added to the net.")) << r.out;
         EXPECT_TRUE(contains(r.out, "Global fire count: 1000\n")) << r.out;  // the run went on
     }
+}
+
+TEST(GMDBConnection, TablesRowsAndMarkingsRoundTrip) {
+    REQUIRE_DATABASE(db);
+    db.load(kFixtures + "marking.sql");
+    testsupport::ScopedEnv ini("ODBCINI", TestDatabase::odbcIni());
+    testsupport::CaptureStream out(std::cout);
+    GMDB g;
+    ASSERT_TRUE(g.DBConnect("scpn", "quorvel", "quorvel")) << out.text();
+
+    // A table of every kind of column, one row written, read, changed, deleted.
+    ASSERT_TRUE(g.DBDropTbl("t_rows"));
+    ASSERT_TRUE(g.DBCreateTbl("t_rows", "%i%s%d%b%t", "Id", "name", "x", "ok", "at"));
+    int one = 1;
+    double x = 2.5;
+    ASSERT_TRUE(g.DBInsertRow("t_rows", "%i%s%d%b%t", "Id", &one, "name", "first", "x", &x, "ok", 1, "at",
+                              "2024-05-06 07:08:09"));
+    std::string name, at;
+    double readX = 0.0;
+    bool ok = false;
+    ASSERT_TRUE(g.DBReadRow("t_rows", "%s%d%b%t", 1, "name", &name, "x", &readX, "ok", &ok, "at", &at));
+    EXPECT_EQ(name, "first");
+    EXPECT_EQ(readX, 2.5);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(at, "2024-05-06 07:08:09");
+    EXPECT_TRUE(g.DBUpdateStr("second", "name", "t_rows", 1));
+    EXPECT_TRUE(g.DBUpdateBool(false, "ok", "t_rows", 1));
+    EXPECT_TRUE(g.DBUpdateDouble(0.25, "x", "t_rows", 1));
+    ASSERT_TRUE(g.DBReadStr(name, "t_rows", "name", 1));
+    EXPECT_EQ(name, "second");
+    ASSERT_TRUE(g.DBReadDouble(readX, "t_rows", "x", 1));
+    EXPECT_EQ(readX, 0.25);
+    ASSERT_TRUE(g.DBReadRow("t_rows", "%b", 1, "ok", &ok));
+    EXPECT_FALSE(ok);
+    long id = 0;
+    ASSERT_TRUE(g.DBReadInt(id, "t_rows", "Id", 1));
+    EXPECT_EQ(id, 1);
+    EXPECT_FALSE(g.DBCreateTbl("t_bad", "%q", "c"));  // an unknown tag
+    EXPECT_TRUE(g.DBDeleteRow("t_rows", 1));
+    EXPECT_FALSE(g.DBReadStr(name, "t_rows", "name", 1));  // no row any more
+    EXPECT_TRUE(g.DBDropTbl("t_rows"));
+
+    // A new marking gets the next number and its tables; the reader finds it empty.
+    for (const char* t : {"2_places", "2_tokens_data", "2_objects_data"}) ASSERT_TRUE(g.DBDropTbl(t));
+    marking_description m{"second", {"P_In_out1", "S_out1"}, {new tokentype_description{"Data", dataAttributes()}}};
+    ASSERT_TRUE(g.DBCreateMarking(&m)) << out.text();
+    std::vector<marking_info*> markings;
+    ASSERT_TRUE(g.DBGetMarkings(&markings));
+    ASSERT_EQ(markings.size(), 2u);
+    EXPECT_EQ(markings[1]->id, 2);
+    EXPECT_EQ(markings[1]->name, "second");
+    std::string place;
+    ASSERT_TRUE(g.DBReadStr(place, "2_places", "name", 2));
+    EXPECT_EQ(place, "S_out1");
+    std::vector<attr_name_type_info*> attributes = dataAttributes();
+    token_description_list tokens;
+    EXPECT_TRUE(g.DBReadTokens(2, "Data", &attributes, &tokens));
+    EXPECT_TRUE(tokens.token_descriptions.empty());
+    g.DBCloseConnect();
+    for (marking_info* i : markings) delete i;
+    for (attr_name_type_info* a : attributes) delete a;
+    for (tokentype_description* t : m.tokentypes) {
+        for (attr_name_type_info* a : t->attributes) delete a;
+        delete t;
+    }
+    EXPECT_FALSE(contains(out.text(), "failed")) << out.text();
 }
