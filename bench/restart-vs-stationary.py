@@ -24,17 +24,10 @@ import subprocess
 import sys
 import tempfile
 
+import release_build
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-BUILD = os.path.join(ROOT, "build-rel")
-EXE = os.path.join(BUILD, "mm1")
-
-
-def build():
-    subprocess.run([os.path.join(ROOT, "scripts", "install-deps.sh")], check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "-S", ROOT, "-B", BUILD, "-DCMAKE_BUILD_TYPE=Release"], check=True,
-                   stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", BUILD, "-j", str(os.cpu_count() or 1), "--target", "mm1"], check=True,
-                   stdout=subprocess.DEVNULL)
+EXE = os.path.join(release_build.BUILD, "mm1")
 
 
 def run(args, k):
@@ -65,7 +58,7 @@ def main():
     parser.add_argument("--repeats", type=int, default=2)
     parser.add_argument("--step", type=int, default=1)
     options = parser.parse_args()
-    build()
+    release_build.build("mm1")
 
     exact = 0.5 ** options.k
     top = options.k - 1  # waiting jobs when k are in the system

@@ -24,14 +24,14 @@ import os
 import re
 import resource
 import shutil
-import subprocess
 import sys
 import tempfile
 import time
 
+import release_build
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-BUILD = os.path.join(ROOT, "build-rel")
-EXE = os.path.join(BUILD, "scpnsim")
+EXE = os.path.join(release_build.BUILD, "scpnsim")
 EXAMPLE = os.path.join(ROOT, "examples", "basic")
 
 
@@ -74,14 +74,6 @@ def report(name, text, seconds, peak):
     return reps
 
 
-def build():
-    subprocess.run([os.path.join(ROOT, "scripts", "install-deps.sh")], check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "-S", ROOT, "-B", BUILD, "-DCMAKE_BUILD_TYPE=Release"], check=True,
-                   stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", BUILD, "-j", str(os.cpu_count() or 1), "--target", "scpnsim"], check=True,
-                   stdout=subprocess.DEVNULL)
-
-
 def profiling_rate(text):
     m = re.search(r"events fired: (\d+) in ([0-9.e+-]+) s", text)
     return int(m.group(1)) / float(m.group(2)) if m and float(m.group(2)) > 0 else 0.0
@@ -94,7 +86,7 @@ def main():
     parser.add_argument("--no-build", action="store_true", help="use build-rel/scpnsim as it is")
     args = parser.parse_args()
     if not args.no_build:
-        build()
+        release_build.build("scpnsim")
     if not os.path.exists(EXE):
         sys.exit("build-rel/scpnsim not found")
     secs = str(args.seconds)

@@ -68,6 +68,11 @@ private:
         ASSERT_EQ(why, "");                                                                                  \
     } while (false)
 
+// Connects to the tests' data source (the reason of a failure is in `out`).
+void connect(GMDB& g, testsupport::CaptureStream& out) {
+    ASSERT_TRUE(g.DBConnect("scpn", "quorvel", "quorvel")) << out.text();
+}
+
 }  // namespace
 
 TEST(GMDBStatements, TokenQueryNamesTheLowerCaseTablesAndColumns) {
@@ -89,7 +94,7 @@ TEST(GMDBConnection, ReadsStoredTokensAndRefusesASecondConnection) {
     testsupport::ScopedEnv ini("ODBCINI", TestDatabase::odbcIni());
     testsupport::CaptureStream out(std::cout);
     GMDB g;
-    ASSERT_TRUE(g.DBConnect("scpn", "quorvel", "quorvel")) << out.text();
+    ASSERT_NO_FATAL_FAILURE(connect(g, out));
     EXPECT_FALSE(g.DBConnect("scpn", "quorvel", "quorvel"));  // the open connection stays
     std::vector<attr_name_type_info*> attributes = dataAttributes();
     token_description_list tokens;
@@ -200,7 +205,7 @@ TEST(GMDBConnection, TablesRowsAndMarkingsRoundTrip) {
     testsupport::ScopedEnv ini("ODBCINI", TestDatabase::odbcIni());
     testsupport::CaptureStream out(std::cout);
     GMDB g;
-    ASSERT_TRUE(g.DBConnect("scpn", "quorvel", "quorvel")) << out.text();
+    ASSERT_NO_FATAL_FAILURE(connect(g, out));
 
     // A table of every kind of column, one row written, read, changed, deleted.
     ASSERT_TRUE(g.DBDropTbl("t_rows"));

@@ -189,15 +189,15 @@ struct SmallGame {
 
     // One place with a token per transition; each transition takes from its
     // own place and puts back.
-    explicit SmallGame(const std::vector<std::pair<std::string, std::pair<int, double>>>& specs) {
+    explicit SmallGame(const std::vector<std::pair<std::string, std::pair<int, double>>>& layout) {
         int id = 1;
-        for (const auto& [name, spec] : specs) {
+        for (const auto& [name, priorityAndDelay] : layout) {
             Place* p = makePlace(net, id, ("P_" + name).c_str());
             put(p);
             TestTransition::Options o;
-            o.priority = spec.first;
+            o.priority = priorityAndDelay.first;
             auto* t = new TestTransition(id, name.c_str(), &net, o);
-            t->fixedDelay = spec.second;
+            t->fixedDelay = priorityAndDelay.second;
             t->in(p)->out(p);
             net.addTransition(t);
             transitions.push_back(t);
