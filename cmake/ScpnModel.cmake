@@ -45,6 +45,9 @@ function(add_scpn_model target description)
   # model's net: the two libraries need each other.
   target_link_libraries(${target}_model PUBLIC ${target}_app scpnkernel)
   target_link_libraries(${target}_app PUBLIC ${target}_model scpnkernel)
+  if(TARGET scpnmpi)
+    target_link_libraries(${target}_app PUBLIC scpnmpi)
+  endif()
 
   add_executable(${target} "${out}/buildnet.cpp")
   add_dependencies(${target} ${target}_sources)

@@ -1,12 +1,15 @@
 #include "app/MainClass.h"
 
+#include <fstream>
 #include <iostream>
 #include <new>
+#include <string>
 
 #include "app/Server.h"
 #include "core/DateTime.h"
 #include "core/Token.h"
 #include "engine/Transition.h"
+#include "platform/MessagePassing.h"
 #include "platform/StopRequest.h"
 
 Logging MainClass::log;
@@ -28,6 +31,14 @@ MainClass::Elapsed MainClass::split(int secs) {
 }
 
 int MainClass::main(int argc, char** argv) {
+    // The other processes of a parallel run check the same command line and
+    // files as process 0, which reports; they print nothing of their own.
+    static std::ofstream quiet;
+    for (int i = 1; i < argc; ++i)
+        if (std::string(argv[i]) == "--parallel" && launcherRank() > 0) {
+            std::cout.rdbuf(quiet.rdbuf());
+            std::cerr.rdbuf(quiet.rdbuf());
+        }
     std::cout << "MainClass::main() beginning..." << std::endl;
     std::cout << "Simulation called with arguments" << std::endl;
     for (int i = 0; i < argc; ++i) std::cout << argv[i] << " ";

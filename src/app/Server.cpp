@@ -2,6 +2,7 @@
 
 #include <tclap/CmdLine.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -16,6 +17,10 @@
 #include "app/MainClass.h"
 #include "engine/RandomWrapper.h"
 #include "io/MarkingFile.h"
+#include "platform/MessagePassing.h"
+#ifdef SCPN_HAVE_MPI
+#include "platform/mpi/MpiMessagePassing.h"
+#endif
 #include "sim/Performance.h"
 #include "sim/Simulation.h"
 #include "sim/TokenGame.h"
@@ -125,6 +130,14 @@ void Server::start(int argc, char** argv) {
         "", "batchtime", "Model time between RESTART batch ends (default: (stop - start) / 100, or 100)",
         false, 0.0, "double > 0");
 
+    // Transient runs only: the replications are shared by the processes
+    // that mpirun (or a batch scheduler) started.
+    TCLAP::SwitchArg parallel("", "parallel",
+                              "Share the replications of a transient run among the processes of an "
+                              "MPI run (mpirun -np N)",
+                              false);
+
+    cmd.add(parallel);
     cmd.add(resport);
     cmd.add(startArg);
     cmd.add(stopArg);
@@ -150,10 +163,23 @@ void Server::start(int argc, char** argv) {
     // Parse errors, --help and --version end the process inside parse().
     cmd.parse(argc, argv);
 
+    if (parallel.getValue() && !transSimulation.isSet())
+        failCheck(cmd, "--parallel applies to transient simulations (-T) only; stationary, RESTART, "
+                       "token game and profiling runs are not shared among processes.");
+#ifndef SCPN_HAVE_MPI
+    if (parallel.getValue())
+        failCheck(cmd, "This scpnsim was built without MPI, so --parallel is not available (install "
+                       "Open MPI and build again).");
+#endif
+    // The other processes of a parallel run trace into folders of their own
+    // and leave the result port to process 0.
+    const int parallelRank = parallel.getValue() ? std::max(launcherRank(), 0) : 0;
+
     // Logging. The files are opened (and so emptied) only once every check
     // of the options has passed, so that a mistyped command line does not
     // destroy the traces of the last run.
-    const std::string logFolder = logdir.getValue().empty() ? "Log" : logdir.getValue();
+    std::string logFolder = logdir.getValue().empty() ? "Log" : logdir.getValue();
+    if (parallelRank > 0) logFolder += "/rank" + std::to_string(parallelRank);
     if (log.getValue()) {
         std::cout << "logging on (folder: " << logFolder << ")" << std::endl;
     } else {
@@ -174,7 +200,7 @@ void Server::start(int argc, char** argv) {
     std::cout << "Was the seed accepted? " << (accepted ? "true" : "false") << std::endl;
 
     // Result port.
-    const std::string resultPort = resport.getValue();
+    const std::string resultPort = parallelRank > 0 ? std::string("NULL") : resport.getValue();
     std::cout << "Result port set to " << resultPort << std::endl;
 
     if (performance.isSet()) {
@@ -266,6 +292,7 @@ void Server::start(int argc, char** argv) {
             settings.thrmin = thrmin.getValue();
             settings.thrmax = thrmax.getValue();
             settings.thrnumber = thrnumber.getValue();
+            settings.parallel = parallel.getValue();
 
             if (stopBeforeStart) {
                 std::cout << "Stop time of simulation must be after the start time." << std::endl;
@@ -355,11 +382,16 @@ void Server::runSimulation(const SimulationSettings& settings) {
         simulationRunner(settings, alpha);
         return;
     }
+    if (settings.parallel && !startMessagePassing()) {
+        exitStatus = 1;
+        return;
+    }
     currentDriver = new Simulation(&net, settings.netName, settings.resultPort, settings.start,
                                    settings.stop, static_cast<int>(settings.samplingPoints),
                                    settings.simulationType, settings.modelTimeAxis,
                                    settings.percentRule, settings.epsMax, settings.samplingInterval,
                                    settings.maxRunTime);
+    if (messagePassing) currentDriver->setParallel(messagePassing.get());
     currentDriver->init();
     if (settings.simulationType == 0)
         currentDriver->run_transient(alpha);
@@ -367,10 +399,20 @@ void Server::runSimulation(const SimulationSettings& settings) {
         currentDriver->run_stationary(alpha);
     else
         currentDriver->run_restart(alpha, settings.repeats, settings.thrmin, settings.thrmax, settings.thrnumber);
-    currentDriver->shutdown();
-    if (!currentDriver->resultsSaved()) exitStatus = 1;
+    // Process 0 of a parallel run writes the results of all of them.
+    if (!messagePassing || messagePassing->rank() == 0) currentDriver->shutdown();
+    if (!currentDriver->resultsSaved() || currentDriver->parallelRunFailed()) exitStatus = 1;
     delete currentDriver;
     currentDriver = nullptr;
+}
+
+bool Server::startMessagePassing() {
+#ifdef SCPN_HAVE_MPI
+    messagePassing = std::make_unique<MpiMessagePassing>(nullptr, nullptr);
+    return true;
+#else
+    return false;
+#endif
 }
 
 void Server::runProfiling(const std::string& netName, const std::string& resultPort, long fcount, long lcount) {

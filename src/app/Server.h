@@ -2,12 +2,14 @@
 // Turns the command line into one run: the model name, the options and
 // their checks, logging, the random seed, and the choice of driver.
 #include <array>
+#include <memory>
 #include <string>
 
 #include "buildnet.h"
 #include "core/DateTime.h"
 
 class Simulation;
+class MessagePassing;
 namespace TCLAP {
 class CmdLine;
 }
@@ -28,6 +30,7 @@ struct SimulationSettings {
     unsigned int maxRunTime = 0;
     // RESTART only
     int repeats = 0;
+    bool parallel = false;  // transient replications shared over MPI
     double thrmin = 0.0;
     double thrmax = 0.0;
     int thrnumber = 0;
@@ -80,6 +83,9 @@ private:
     // Builds the compiled model and loads its stored tokens.
     void buildModel();
     void runSimulation(const SimulationSettings& settings);
+    // Starts the message passing of a parallel run; false (after a message)
+    // when this program was built without it.
+    bool startMessagePassing();
     void runProfiling(const std::string& netName, const std::string& resultPort, long fcount,
                       long lcount);
     void runTokenGame(const std::string& netName, const std::string& resultPort,
@@ -90,6 +96,8 @@ private:
     int simulationType;
     unsigned int maxRunTime;
     ImplementedNetClass net;
+    // The message passing of a parallel run (--parallel); ends with the server.
+    std::unique_ptr<MessagePassing> messagePassing;
     Simulation* currentDriver;
     int exitStatus = 0;
 };

@@ -16,6 +16,11 @@ public:
     // package's RandInt; wider bounds are kept, not cut to int.
     long randint(long low, long high) const;
 
+    // Draws from now on from substream k of this wrapper's stream (from
+    // its start). Independent replications of a run each take their own
+    // substream, so replication k draws the same numbers wherever it runs.
+    void useSubstream(unsigned long k) { stream.SetSubstream(k); }
+
     // Seed of the streams created from now on; see RngStream::SetPackageSeed.
     static bool SetPackageSeed(const unsigned long seed[6]);
 

@@ -118,6 +118,16 @@ bool checkSeed(const unsigned long seed[6]) {
     return true;
 }
 
+// state = A^(k * 2^76) state for both components: k substreams on.
+void jumpSubstreams(double state[6], unsigned long k) {
+    if (k == 0) return;
+    double B1[3][3], B2[3][3];
+    matPowModM(RngStream::A1p76, B1, RngStream::m1, static_cast<long>(k));
+    matPowModM(RngStream::A2p76, B2, RngStream::m2, static_cast<long>(k));
+    matVecModM(B1, state, state, RngStream::m1);
+    matVecModM(B2, &state[3], &state[3], RngStream::m2);
+}
+
 void writeSix(const char* label, const double v[6]) {
     std::cout << label << " = { ";
     for (int i = 0; i < 5; ++i)
@@ -147,6 +157,27 @@ bool RngStream::SetPackageSeed(const unsigned long seed[6]) {
 void RngStream::ResetStartStream() {
     for (int i = 0; i < 6; ++i)
         Cg[i] = Bg[i] = Ig[i];
+}
+
+void RngStream::SetSubstream(unsigned long k) {
+    for (int i = 0; i < 6; ++i)
+        Bg[i] = Ig[i];
+    jumpSubstreams(Bg, k);
+    for (int i = 0; i < 6; ++i)
+        Cg[i] = Bg[i];
+}
+
+RngStream::Seed RngStream::PackageSeed() {
+    Seed s;
+    for (int i = 0; i < 6; ++i)
+        s[static_cast<std::size_t>(i)] = nextSeed[i];
+    return s;
+}
+
+void RngStream::SetPackageSeedSubstream(const Seed& base, unsigned long k) {
+    for (int i = 0; i < 6; ++i)
+        nextSeed[i] = base[static_cast<std::size_t>(i)];
+    jumpSubstreams(nextSeed, k);
 }
 
 void RngStream::ResetStartSubstream() {

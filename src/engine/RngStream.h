@@ -9,6 +9,7 @@
 // The state of each component is kept in doubles: every value is an integer
 // below 2^32, and all arithmetic on it is exact (products that could exceed
 // 2^53 are split, see multModM in the source).
+#include <array>
 #include <string>
 
 class RngStream {
@@ -69,8 +70,22 @@ public:
     // the result is false. Existing streams are not affected.
     static bool SetPackageSeed(const unsigned long seed[6]);
 
+    // The seed the next stream will be created at, and a way back to it
+    // moved on by k substreams: streams created after
+    // SetPackageSeedSubstream(base, k) are the streams that would have been
+    // created at `base`, each at its substream k. A run whose k-th part
+    // creates its streams this way draws the same numbers in that part
+    // whatever ran before it.
+    using Seed = std::array<double, 6>;
+    static Seed PackageSeed();
+    static void SetPackageSeedSubstream(const Seed& base, unsigned long k);
+
     // Back to the start of the stream (which also becomes the current substream).
     void ResetStartStream();
+    // To the start of substream k of the stream (k = 0 is the stream's start),
+    // reached by one jump of A^(k * 2^76) computed by repeated squaring, so
+    // that any substream costs about 2 log2(k) matrix products.
+    void SetSubstream(unsigned long k);
     // Back to the start of the current substream.
     void ResetStartSubstream();
     // On to the start of the next substream.

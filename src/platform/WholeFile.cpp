@@ -51,7 +51,7 @@ std::string baseOf(const std::string& path) {
 
 }  // namespace
 
-std::string writeWholeFile(const std::string& path, const std::string& content) {
+std::string writeWholeFile(const std::string& path, const std::string& content, bool durable) {
     std::string target = path;
     struct stat st {};
     if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
@@ -91,7 +91,7 @@ std::string writeWholeFile(const std::string& path, const std::string& content) 
 
     std::string error = writeAll(fd, content, target);
     if (error.empty() && ::fchmod(fd, mode) != 0) error = failure("setting the permissions of " + target);
-    if (error.empty() && ::fsync(fd) != 0) error = failure("writing " + target);
+    if (error.empty() && durable && ::fsync(fd) != 0) error = failure("writing " + target);
     if (::close(fd) != 0 && error.empty()) error = failure("writing " + target);
     if (error.empty() && ::rename(temp.c_str(), target.c_str()) != 0)
         error = failure("replacing " + target);

@@ -15,4 +15,7 @@
 #include <string>
 
 // Returns "" on success, otherwise why the file could not be written.
-std::string writeWholeFile(const std::string& path, const std::string& content);
+// Without `durable` the new file is not synced to the disk before it replaces
+// the old one (the replacement is still whole for every reader; only a power
+// failure could lose it): for a process that has a moment left to live.
+std::string writeWholeFile(const std::string& path, const std::string& content, bool durable = true);

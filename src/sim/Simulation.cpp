@@ -135,6 +135,7 @@ bool Simulation::withinRunTime() const { return unlimitedRunTime || elapsedSecon
 
 bool Simulation::mustStop(unsigned long minimumSeconds) {
     if (stoprequest::pending()) {
+        if (signalCutsReplication) return true;
         // The event loop is between two events: every trace line is whole.
         std::cout << "\nRUN INTERRUPTED by " << stoprequest::pendingName() << " at model time "
                   << currentSimulationTime.FullDateTime()
@@ -148,6 +149,7 @@ bool Simulation::mustStop(unsigned long minimumSeconds) {
     }
     guardCountdown = kGuardEvents - 1;
     checkTraces();
+    if (externalStop && externalStop()) return true;
     if (simulationType == 0) {
         const std::time_t now = std::time(nullptr);
         if (now - replicationStartWallClock >= 10 && now - lastReplicationPrint >= 10) {
@@ -342,14 +344,19 @@ std::string Simulation::printEventList(std::list<Binding*>& events) {
 void Simulation::shutdown() {
     // A trace that failed in the last events of the run is reported too.
     checkTraces();
-    std::cout << "\n\n";
     // The file is composed first and then written whole, so that a failed
     // write leaves the previous results as they were instead of half a file.
+    // It is written before the same lines go to standard output: a run that
+    // is being ended from outside (a parallel run losing a process gets a
+    // second's grace) saves its results first.
     std::ostringstream file;
+    std::ostringstream console;
+    console.copyfmt(std::cout);
+    console << "\n\n";
     const char* header = simulationType == 0 ? "RESULTS OF TRANSIENT SIMULATION"
                                              : "RESULTS OF STATIONARY SIMULATION";
     file << header << "\n";
-    std::cout << header << "\n";
+    console << header << "\n";
     double shown = stopTime.FullDateTime();
     if (simulationType != 0) {
         // The model time the run reached: a run that ended early (accuracy,
@@ -361,15 +368,16 @@ void Simulation::shutdown() {
         shown = noStopTime || reached < shown ? reached : shown;
     }
     file.precision(3);
-    std::cout.precision(3);
+    console.precision(3);
     file << "SIMULATION TIME: " << shown << "\n\n";
-    std::cout << "SIMULATION TIME: " << shown << "\n\n";
+    console << "SIMULATION TIME: " << shown << "\n\n";
     // A transient run with one sampling point observes it at the stop time.
     DateTime firstPoint = simulationType == 0 ? samplingPointTime(0) : startTime;
     for (MeasureObj* m : net->getMeasureList())
-        m->writeResult(file, std::cout, simulationType, &firstPoint, &samplingInterval);
-    std::cout << std::flush;
-    const std::string error = writeWholeFile("results.log", file.str());
+        m->writeResult(file, console, simulationType, &firstPoint, &samplingInterval);
+    const std::string error = writeWholeFile("results.log", file.str(), !resultsInHaste);
+    std::cout << console.str() << std::flush;
+    std::cout.copyfmt(console);
     if (!error.empty()) {
         resultsSaved_ = false;
         std::cerr << "ERROR: results.log could not be written (" << error

@@ -7,6 +7,7 @@
 // transitions, resolve conflicts between simultaneous ones by priority and
 // weight, advance the clock, let the measures observe the state, fire.
 #include <ctime>
+#include <functional>
 #include <list>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "core/DateTime.h"
 #include "core/RunDriver.h"
 #include "engine/RandomWrapper.h"
+#include "engine/RngStream.h"
 #include "sim/SimSavedState.h"
 
 class NetClass;
@@ -21,6 +23,7 @@ class DefaultGM;
 class socket_t;
 class Binding;
 class MeasureObj;
+class MessagePassing;
 
 class Simulation : public RunDriver {
 public:
@@ -43,6 +46,14 @@ public:
     // Replications at fixed sampling points until every measure is accurate
     // or the wall-clock limit ends the run.
     virtual void run_transient(double& alpha);
+    // The transient run shared by the processes of a parallel run (see
+    // setParallel): process 0 analyses the replications in order, every
+    // process (process 0 too, between analyses) simulates them.
+    void run_transient_parallel(double& alpha);
+    // Makes the transient run a parallel one over `mp` (not owned). Every
+    // replication k then draws from its own substream k of every stream, so
+    // a run's results do not depend on how many processes share it.
+    void setParallel(MessagePassing* mp) { parallel = mp; }
     // Batches over one long trajectory until every measure is accurate, the
     // model time passes the stop time or the wall-clock limit ends the run.
     virtual void run_stationary(double& alpha);
@@ -68,6 +79,9 @@ public:
     // False when shutdown could not write "results.log"; the reason has been
     // reported on the error stream and the program ends with status 1.
     bool resultsSaved() const { return resultsSaved_; }
+    // A parallel run lost a process or its messages; the reason has been
+    // printed and the program ends with status 1.
+    bool parallelRunFailed() const { return parallelFailed_; }
     virtual void initMeasureSocket();
 
     // Fills `out` with the candidate events: every earliest binding with the
@@ -138,6 +152,25 @@ protected:
     // one the stop time itself (computed, not summed, so that no rounding
     // can lose it).
     DateTime samplingPointTime(std::size_t k) const;
+    // Transient runs: the set-up shared by the sequential and the parallel run.
+    void prepareTransientRun(double alpha);
+    // Simulates one replication of the rebuilt net from the start to the stop
+    // time, through every sampling step; false when the wall-clock limit (or
+    // a stop request) cut it short.
+    bool simulateReplication(Binding& marker, bool& finished);
+    // Prints the replication count and the verdict.
+    void printTransientVerdict(bool finished);
+    // Parallel transient runs: replication k from its own substreams, its
+    // measure values per sampling point (points x measures) into `values`;
+    // false when it was cut short.
+    bool recordReplication(long k, Binding& marker, std::vector<double>& values);
+    // Parallel transient runs: folds one recorded replication into the
+    // statistics, exactly as if it had been simulated here; true when it
+    // finishes the run.
+    bool analyseReplication(const std::vector<double>& values, std::size_t offset);
+    // Process 0 and the other processes of a parallel transient run.
+    bool analyseParallel(Binding& marker);
+    void workParallel(Binding& marker);
     // A sampling step of a transient replication at nextSamplingTime.
     void transientSamplingStep(Binding& marker, bool timedOnly, bool& finished, bool update);
     // Takes back the statistics of a replication that the limit cut short.
@@ -206,5 +239,22 @@ protected:
     long restartBatches = 0;
     unsigned guardCountdown = 0;
     std::vector<Binding*> candidateScratch;
+    // Parallel transient runs: the message passing, the package seed that
+    // every replication's substreams start from, the values a replication
+    // records instead of analysing them (non-null while one is recorded), the
+    // values a recorded replication brings to the analysis, and a stop that
+    // another process asked for, looked at as often as the wall clock.
+    MessagePassing* parallel = nullptr;
+    RngStream::Seed replicationSeed{};
+    std::vector<double>* recording = nullptr;
+    const double* replayValues = nullptr;
+    std::function<bool()> externalStop;
+    // A signal cuts the replication instead of ending the process at once:
+    // process 0 of a parallel run still writes what it has analysed.
+    bool signalCutsReplication = false;
     bool resultsSaved_ = true;
+    bool parallelFailed_ = false;
+    // The process is being ended from outside and has about a second left:
+    // results.log is replaced without waiting for the disk.
+    bool resultsInHaste = false;
 };

@@ -29,7 +29,7 @@ DateTime Simulation::samplingPointTime(std::size_t k) const {
     return startTime + static_cast<double>(k) * samplingInterval;
 }
 
-void Simulation::run_transient(double& alphaArg) {
+void Simulation::prepareTransientRun(double alphaArg) {
     alpha = alphaArg;
     loopCount = 0;
     // A run needs at least one sampling point (the command line refuses 0).
@@ -41,61 +41,25 @@ void Simulation::run_transient(double& alphaArg) {
     guardCountdown = 0;
     unlimitedRunTime = maxRunTime == kNoRunTimeLimit;
     pointObservations.assign(points, 0);
+}
+
+void Simulation::run_transient(double& alphaArg) {
+    if (parallel != nullptr) {
+        run_transient_parallel(alphaArg);
+        return;
+    }
+    prepareTransientRun(alphaArg);
     stoprequest::Polling polling;
 
     Binding marker(startTime);
-    std::list<Binding*> candidates;
     bool finished = false;
-    bool cut = false;
     while (!finished) {
         resetCurrentTime();
         rebuildNet();
         initTransitions();
         initMeasureList(loopCount == 0);
-        pointIndex = 0;
-        nextSamplingTime = samplingPointTime(0);
-        resetMeasures = true;
         finished = true;
-        replicationStartWallClock = std::time(nullptr);
-        const bool hasMeasures = !net->getMeasureList().empty();
-
-        while (pointIndex < points) {
-            if (mustStop(kShortestCut)) {
-                cut = true;
-                break;
-            }
-            getFirstBindingsOfAllTransitions(&candidates, false);
-            Binding* b = resolve_conflicts(candidates);
-            if (b == nullptr) {
-                // Dead marking: the remaining points still see the final state.
-                while (pointIndex < points) transientSamplingStep(marker, false, finished, true);
-                break;
-            }
-            eventTime = b->getTime();
-            updateSimulationTime(eventTime);
-            if (!hasMeasures) {
-                // Nothing to observe: the replication still ends at the stop time.
-                if (eventTime > stopTime) break;
-                if (Logging::process()->isSimLogging())
-                    Logging::process()->getSimLog() << "FIRING: " << *b << "\n";
-                executeEvent(b);
-            } else if (eventTime > stopTime) {
-                // The points before the stop time see the time-averaged
-                // measures only; the last one, the stop time, every measure.
-                while (pointIndex + 1 < points) transientSamplingStep(marker, true, finished, true);
-                transientSamplingStep(marker, false, finished, true);
-            } else {
-                while (eventTime > nextSamplingTime) transientSamplingStep(marker, true, finished, true);
-                updateAllMeasures(b, true, false);
-                if (Logging::process()->isSimLogging())
-                    Logging::process()->getSimLog() << "FIRING: " << *b << "\n";
-                executeEvent(b);
-                // A point that coincides with the event sees the state after it.
-                if (eventTime == nextSamplingTime) transientSamplingStep(marker, false, finished, false);
-            }
-        }
-
-        if (cut) {
+        if (!simulateReplication(marker, finished)) {
             // The limit ended this replication half-way: its observations
             // would stand for only some of the points, so they are taken back.
             abandonReplication();
@@ -113,7 +77,10 @@ void Simulation::run_transient(double& alphaArg) {
         }
         reportReplicationProgress();
     }
+    printTransientVerdict(finished);
+}
 
+void Simulation::printTransientVerdict(bool finished) {
     std::cout << "replications completed: " << loopCount << " (" << elapsedSeconds() << " s)"
               << std::endl;
     if (loopCount <= 5)
@@ -123,11 +90,64 @@ void Simulation::run_transient(double& alphaArg) {
               << std::flush;
 }
 
+bool Simulation::simulateReplication(Binding& marker, bool& finished) {
+    const std::size_t points = static_cast<std::size_t>(samplingPoints);
+    std::list<Binding*> candidates;
+    pointIndex = 0;
+    nextSamplingTime = samplingPointTime(0);
+    resetMeasures = true;
+    replicationStartWallClock = std::time(nullptr);
+    const bool hasMeasures = !net->getMeasureList().empty();
+
+    while (pointIndex < points) {
+        if (mustStop(kShortestCut)) return false;
+        getFirstBindingsOfAllTransitions(&candidates, false);
+        Binding* b = resolve_conflicts(candidates);
+        if (b == nullptr) {
+            // Dead marking: the remaining points still see the final state.
+            while (pointIndex < points) transientSamplingStep(marker, false, finished, true);
+            break;
+        }
+        eventTime = b->getTime();
+        updateSimulationTime(eventTime);
+        if (!hasMeasures) {
+            // Nothing to observe: the replication still ends at the stop time.
+            if (eventTime > stopTime) break;
+            if (Logging::process()->isSimLogging())
+                Logging::process()->getSimLog() << "FIRING: " << *b << "\n";
+            executeEvent(b);
+        } else if (eventTime > stopTime) {
+            // The points before the stop time see the time-averaged
+            // measures only; the last one, the stop time, every measure.
+            while (pointIndex + 1 < points) transientSamplingStep(marker, true, finished, true);
+            transientSamplingStep(marker, false, finished, true);
+        } else {
+            while (eventTime > nextSamplingTime) transientSamplingStep(marker, true, finished, true);
+            updateAllMeasures(b, true, false);
+            if (Logging::process()->isSimLogging())
+                Logging::process()->getSimLog() << "FIRING: " << *b << "\n";
+            executeEvent(b);
+            // A point that coincides with the event sees the state after it.
+            if (eventTime == nextSamplingTime) transientSamplingStep(marker, false, finished, false);
+        }
+    }
+    return true;
+}
+
 void Simulation::transientSamplingStep(Binding& marker, bool timedOnly, bool& finished, bool update) {
     if (update) {
         Binding at(nextSamplingTime);
         marker = at;
         updateAllMeasures(&marker, true, timedOnly);
+    }
+    if (recording != nullptr) {
+        // A replication run for another process's analysis: the values of
+        // every measure at this point, in list order, are all it yields.
+        for (MeasureObj* m : net->getMeasureList())
+            recording->push_back(m->isImportanceFunction() || m->precisionReached() ? 0.0 : m->measure(-1.0));
+        ++pointIndex;
+        nextSamplingTime = samplingPointTime(pointIndex);
+        return;
     }
     const bool precise = updateSamplingPoints(false);
     finished = finished && loopCount > 5 && precise;
@@ -171,7 +191,8 @@ bool Simulation::updateSamplingPoints(bool stationaryCheck) {
         m->setPercentRule(percentRule);
         m->setEpsMax(epsMax);
         if (simulationType == 0) {
-            const double v = m->measure(-1.0);
+            // A replication run elsewhere brings its values along.
+            const double v = replayValues != nullptr ? replayValues[k] : m->measure(-1.0);
             // Accuracy is decided once per replication, at its final point (the
             // stop time), so that the decision sees every point; judging one
             // interval earlier would declare a measure accurate without its
