@@ -10,6 +10,7 @@ PACKAGES=(
   unixodbc-dev unixodbc odbc-mariadb
   mariadb-server
   libjemalloc-dev
+  openmpi-bin libopenmpi-dev
   googletest libgtest-dev libgmock-dev
 )
 

@@ -308,6 +308,81 @@ TEST(RngStreamSubstreams, ResetsReturnToSubstreamAndStreamStarts) {
     EXPECT_EQ(stateOf(g), sub1);
 }
 
+namespace {
+// Substream k of a stream starting at `seed`: k * 2^76 steps on, composed of
+// the reference's jumps of 2^(76 + i) for every bit i of k.
+Seed substreamRef(Seed seed, unsigned long k) {
+    for (int bit = 0; k != 0; ++bit, k >>= 1)
+        if (k & 1UL) seed = jumpSteps2Pow(seed, 76 + bit);
+    return seed;
+}
+}  // namespace
+
+TEST(RngStreamSubstreams, SetSubstreamJumpsStraightToSubstreamK) {
+    for (unsigned long k : {0UL, 1UL, 2UL, 5UL, 1000003UL, 1UL << 40, (1UL << 50) + 12345UL}) {
+        SCOPED_TRACE(k);
+        setPackageSeed(kSomeSeed);
+        RngStream g;
+        g.RandU01();
+        g.ResetNextSubstream();  // wherever the stream stood before
+        g.SetSubstream(k);
+        const Seed expected = substreamRef(kSomeSeed, k);
+        EXPECT_EQ(stateOf(g), expected);
+        // It is the current substream: its start is where a reset returns.
+        g.RandU01();
+        g.ResetStartSubstream();
+        EXPECT_EQ(stateOf(g), expected);
+        // The stream start is not moved.
+        g.ResetStartStream();
+        EXPECT_EQ(stateOf(g), kSomeSeed);
+    }
+    // The same place as stepping substream by substream.
+    setPackageSeed(kSomeSeed);
+    RngStream stepped;
+    RngStream jumped = stepped;
+    for (int i = 0; i < 7; ++i) stepped.ResetNextSubstream();
+    jumped.SetSubstream(7);
+    EXPECT_EQ(stateOf(jumped), stateOf(stepped));
+}
+
+TEST(RngStreamSubstreams, PackageSeedSubstreamGivesEveryNewStreamItsSubstreamK) {
+    setPackageSeed(kSomeSeed);
+    const RngStream::Seed base = RngStream::PackageSeed();
+    // The streams that would be created at base: base, base + 2^127, ...
+    const Seed first = kSomeSeed;
+    const Seed second = jumpSteps2Pow(kSomeSeed, 127);
+    for (unsigned long k : {0UL, 3UL, 77777UL}) {
+        SCOPED_TRACE(k);
+        RngStream::SetPackageSeedSubstream(base, k);
+        RngStream a, b;
+        EXPECT_EQ(stateOf(a), substreamRef(first, k));
+        EXPECT_EQ(stateOf(b), substreamRef(second, k));
+        // Each new stream starts at its substream k: that is its stream start.
+        a.RandU01();
+        a.ResetStartStream();
+        EXPECT_EQ(stateOf(a), substreamRef(first, k));
+    }
+    // Whatever was created in between, the same k gives the same streams.
+    RngStream::SetPackageSeedSubstream(base, 3);
+    RngStream again;
+    EXPECT_EQ(stateOf(again), substreamRef(first, 3));
+}
+
+TEST(RandomWrapper, UseSubstreamReplaysTheSameDrawsWhateverCameBefore) {
+    setPackageSeed(kSomeSeed);
+    RandomWrapper w;
+    w.useSubstream(4);
+    const double a = w.randu01(), b = w.randu01();
+    for (int i = 0; i < 1000; ++i) w.randu01();
+    w.useSubstream(9);
+    w.randu01();
+    w.useSubstream(4);
+    EXPECT_EQ(w.randu01(), a);
+    EXPECT_EQ(w.randu01(), b);
+    w.useSubstream(5);
+    EXPECT_NE(w.randu01(), a);
+}
+
 TEST(RngStreamSubstreams, AdvanceStateMovesByStepCounts) {
     setPackageSeed(kSomeSeed);
     RngStream g;
