@@ -107,6 +107,13 @@ bool Simulation::analyseParallel(Binding& marker) {
     active[0] = false;  // this process is not sent messages
     std::vector<double> values;
     signalCutsReplication = true;
+    // Where process 0's time goes, and what the messages cost, for the
+    // summary line at the end.
+    using Clock = std::chrono::steady_clock;
+    Clock::duration analysing{}, simulating{}, waiting{};
+    const Clock::time_point runBegan = Clock::now();
+    long received = 0;
+    double bytesReceived = 0.0;
 
     auto handOut = [&]() {
         for (int w = 1; w < processes; ++w) {
@@ -148,10 +155,14 @@ bool Simulation::analyseParallel(Binding& marker) {
                                                       " sent a result that does not fit this run");
                     holder.erase(h);
                     --held[i];
+                    ++received;
+                    bytesReceived += static_cast<double>(sizeof(double) * (recordSize + 1));
                 }
             }
             while (!decided && order.next(values)) {
+                const auto began = Clock::now();
                 finished = analyseReplication(values, values.size() - recordSize);
+                analysing += Clock::now() - began;
                 // As in the sequential run, a replication that ends past the
                 // limit ends the run unfinished, accurate or not.
                 if (!withinRunTime()) {
@@ -177,8 +188,10 @@ bool Simulation::analyseParallel(Binding& marker) {
             if (!withinRunTime() && elapsedSeconds() >= 1) break;
             handOut();
             const long k = order.take();
+            const auto began = Clock::now();
             if (k < 0) {
                 std::this_thread::sleep_for(kIdlePause);
+                waiting += Clock::now() - began;
                 continue;
             }
             holder[k] = 0;
@@ -187,11 +200,21 @@ bool Simulation::analyseParallel(Binding& marker) {
                 holder.erase(k);
                 order.arrive(k, std::move(values));
             }
+            simulating += Clock::now() - began;
         }
     } catch (const MessagePassing::Failure& e) {
         lost(e.what());
         return false;
     }
+
+    auto seconds = [](Clock::duration d) { return std::chrono::duration<double>(d).count(); };
+    const double total = seconds(Clock::now() - runBegan);
+    std::cout << "process 0: " << seconds(analysing) << " s analysing, " << seconds(simulating)
+              << " s simulating, " << seconds(waiting) << " s waiting for others";
+    if (total > 0.0) std::cout << " (analysing " << 100.0 * seconds(analysing) / total << " % of " << total << " s)";
+    std::cout << "; " << received << " replications received from other processes, "
+              << (received > 0 ? bytesReceived / static_cast<double>(received) + sizeof(double) : 0.0)
+              << " bytes of messages per replication" << std::endl;
 
     // The end: every other process stops simulating and confirms; what it
     // still sends is discarded.

@@ -1,8 +1,7 @@
 #include "platform/mpi/MpiMessagePassing.h"
 
-#include <mpi.h>
-
 #include <cstdlib>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -36,13 +35,27 @@ MpiMessagePassing::~MpiMessagePassing() {
     // Finalising waits for every process; with one of them gone that would
     // never return, so the run is ended instead (its results are written).
     if (broken_) MPI_Abort(MPI_COMM_WORLD, 1);
+    // Every message has been taken by now (the run ends with STOP and DONE
+    // both ways), so the last sends complete.
+    for (PendingSend& p : pending_) MPI_Wait(&p.request, MPI_STATUS_IGNORE);
     MPI_Finalize();
 }
 
 void MpiMessagePassing::send(int destination, int tag, const std::vector<double>& data) {
-    check(MPI_Send(data.data(), static_cast<int>(data.size()), MPI_DOUBLE, destination, tag,
-                   MPI_COMM_WORLD),
+    reapSends();
+    PendingSend& p = pending_.emplace_back();
+    p.data = data;
+    check(MPI_Isend(p.data.data(), static_cast<int>(p.data.size()), MPI_DOUBLE, destination, tag,
+                    MPI_COMM_WORLD, &p.request),
           "sending to process " + std::to_string(destination));
+}
+
+void MpiMessagePassing::reapSends() {
+    for (auto it = pending_.begin(); it != pending_.end();) {
+        int done = 0;
+        check(MPI_Test(&it->request, &done, MPI_STATUS_IGNORE), "sending a message");
+        it = done ? pending_.erase(it) : std::next(it);
+    }
 }
 
 bool MpiMessagePassing::poll(Message& out) { return receiveProbed(MPI_ANY_SOURCE, MPI_ANY_TAG, out); }
@@ -52,6 +65,7 @@ bool MpiMessagePassing::pollFrom(int source, int tag, Message& out) {
 }
 
 bool MpiMessagePassing::receiveProbed(int source, int tag, Message& out) {
+    reapSends();
     int waiting = 0;
     MPI_Status status;
     check(MPI_Iprobe(source, tag, MPI_COMM_WORLD, &waiting, &status), "waiting for messages");
