@@ -12,7 +12,11 @@ start-up included. Output is one line per configuration:
   scenario, mode, wall seconds (median of --runs), replications,
   replications per second, speed-up against the sequential run,
   efficiency (speed-up / N) and whether results.log is byte for byte the
-  one of the parallel run on one process ("same" / "DIFFERS").
+  one of the parallel run on one process ("same" / "DIFFERS"). The speed-up
+  compares replications per second (parallel runs stop at another
+  replication than the sequential one). A last line runs as many
+  independent sequential runs at once as there are cores: the throughput the
+  machine itself gives independent processes, the ceiling of the speed-up.
 
 Replication k of a parallel run draws from substream k of every random
 stream, so the parallel run stops at the same replication with the same
@@ -124,8 +128,32 @@ def analysing_share(text):
     return f"  process 0 analysing {float(m.group(1)):.2f} %" if m else ""
 
 
+def ceiling(options, copies):
+    """Runs `copies` independent sequential runs at once; returns their replications per second in all.
+
+    This is what the machine gives independent processes (shared caches and
+    memory bandwidth, other load), the most a parallel run of as many
+    processes can reach."""
+    works = [tempfile.mkdtemp(prefix="scpnsim-parallel-bench-") for _ in range(copies)]
+    try:
+        procs = []
+        start = time.monotonic()
+        for work in works:
+            shutil.copy(os.path.join(EXAMPLE, "marking.xml"), work)
+            procs.append(subprocess.Popen([EXE] + options, cwd=work, stdin=subprocess.DEVNULL,
+                                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True))
+        outs = [p.communicate()[0] for p in procs]
+        seconds = time.monotonic() - start
+        return sum(replications(o) for o in outs) / seconds
+    finally:
+        for work in works:
+            shutil.rmtree(work, ignore_errors=True)
+
+
 def line(scenario, mode, seconds, reps, sequential, processes, identical, text=""):
-    speedup = sequential / seconds
+    # Throughput, not wall time: the parallel runs stop at another
+    # replication than the sequential one (other random substreams).
+    speedup = (reps / seconds) / sequential
     efficiency = f"{speedup / processes:6.2f}" if processes else f"{'':>6}"
     print(f"{scenario:<5} {mode:<12} {seconds:8.1f} s {reps:>7} reps {reps / seconds:8.1f} reps/s  "
           f"speed-up {speedup:5.2f}  efficiency {efficiency}  {identical}{analysing_share(text)}", flush=True)
@@ -154,8 +182,9 @@ def main():
     differs = False
     for name in names:
         options = SCENARIOS[name]
-        sequential, reps, logs, _ = measure([EXE] + options, args.runs)
-        line(name, "sequential", sequential, reps, sequential, None, "")
+        seconds, reps, logs, _ = measure([EXE] + options, args.runs)
+        sequential = reps / seconds  # replications per second
+        line(name, "sequential", seconds, reps, sequential, None, "")
 
         reference = None  # results.log of the run on one process
         for n in process_counts(args.max_procs):
@@ -165,6 +194,13 @@ def main():
             identical = all(log == reference for log in logs)
             differs = differs or not identical
             line(name, f"parallel {n}", seconds, reps, sequential, n, "same" if identical else "DIFFERS", text)
+
+        # The machine's own limit: as many independent sequential runs at once.
+        most = min(args.max_procs, os.cpu_count() or 1)
+        if most > 1:
+            rate = ceiling(options, most)
+            print(f"{name:<5} {most} independent sequential runs at once: {rate:8.1f} reps/s in all, "
+                  f"the most {most} processes can reach: speed-up {rate / sequential:5.2f}", flush=True)
 
         # What travels per replication: WORK [k] to a process, RESULT
         # [k, every measure at every sampling point] back.
