@@ -11,6 +11,8 @@ PACKAGES=(
   mariadb-server
   libjemalloc-dev
   openmpi-bin libopenmpi-dev
+  libcpp-httplib-dev nlohmann-json3-dev libjs-chart.js
+  chromium chromium-driver
   googletest libgtest-dev libgmock-dev
 )
 

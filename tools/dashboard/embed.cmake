@@ -1,0 +1,22 @@
+# Writes OUTPUT: a C++ source defining dashboard::webAssets() with the bytes of
+# index.html, app.js and style.css in WEB_DIR.
+set(out "// Generated from tools/dashboard/web; do not edit.\n#include \"WebAssets.h\"\n\nnamespace dashboard {\n\nnamespace {\n")
+set(entries "")
+set(i 0)
+foreach(entry "index.html|/|text/html; charset=utf-8" "app.js|/app.js|text/javascript; charset=utf-8"
+              "style.css|/style.css|text/css; charset=utf-8")
+  string(REPLACE "|" ";" parts "${entry}")
+  list(GET parts 0 file)
+  list(GET parts 1 path)
+  list(GET parts 2 type)
+  file(READ "${WEB_DIR}/${file}" hex HEX)
+  string(LENGTH "${hex}" length)
+  math(EXPR bytes "${length} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "'\\\\x\\1'," chars "${hex}")
+  string(APPEND out "const char asset${i}[] = {${chars} 0};\n")
+  string(APPEND entries "        {\"${path}\", \"${type}\", std::string(asset${i}, ${bytes})},\n")
+  math(EXPR i "${i} + 1")
+endforeach()
+string(APPEND out "}  // namespace\n\nconst std::vector<WebAsset>& webAssets() {\n    static const std::vector<WebAsset> assets{\n${entries}    };\n    return assets;\n}\n\n}  // namespace dashboard\n")
+file(WRITE "${OUTPUT}.tmp" "${out}")
+file(COPY_FILE "${OUTPUT}.tmp" "${OUTPUT}" ONLY_IF_DIFFERENT)
