@@ -482,6 +482,8 @@ TEST(DashboardBrowser, TextFromTheSimulationIsNeverMarkup) {
             ASSERT_TRUE(browser.waitFor(chartHasItsPoint, json::array({series}))) << browser.page();
             EXPECT_EQ(browser.script(chartOf, {series}), json({"estimate", "1"}));
             EXPECT_EQ(browser.script("return document.querySelectorAll('#charts canvas.series-chart').length;"), 1);
+            ASSERT_TRUE(browser.waitFor("return document.querySelectorAll('#final-table .final-row').length === 1;"))
+                << browser.page();
             const json finalText = browser.script(
                 "return Array.from(document.querySelectorAll('#final-table .final-row')).map(r => r.textContent);");
             ASSERT_EQ(finalText.size(), 1u) << finalText.dump();
