@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 using dashboard::Cursor;
@@ -189,4 +190,48 @@ TEST(RunFeed, AStartedRunTakesItsHeaderFromItsCommandLineAndOutput) {
     EXPECT_EQ(run["status"], "ended");
     EXPECT_EQ(run["exitStatus"], 0);
     EXPECT_EQ(f.snapshot()["console"].size(), 3u);
+}
+
+TEST(RunFeed, ATransientRunsCountsBeginAgainWithEveryReplicationWhileEstimatesCarryOn) {
+    RunFeed f;
+    f.beginRun();
+    Cursor c;
+    feed(f, "NETNAME;n\nSTARTTIME;0\nENDTIME;10\nTIME;0\nTIME;2\nS<Transition>;1\nTIME;4\nS<Transition>;2\n"
+            "TIME;5\nM<Result:Mean>,<-ConfMin>,<+ConfMax>;1,0.5,1.5\n");
+    ASSERT_TRUE(f.delta(c));
+    EXPECT_TRUE(f.snapshot()["run"]["replications"].is_null()) << "none has ended yet";
+
+    // Time goes back: the second replication begins.
+    feed(f, "TIME;0\nTIME;1\nS<Transition>;1\nTIME;5\nM<Result:Mean>,<-ConfMin>,<+ConfMax>;2,1.5,2.5\n");
+    nlohmann::json s = f.snapshot();
+    EXPECT_EQ(s["run"]["replications"], 1);
+    EXPECT_EQ((*seriesNamed(s, "S"))["points"], nlohmann::json::parse("[[1,1]]"));
+    EXPECT_EQ((*seriesNamed(s, "S"))["total"], 3);
+    EXPECT_EQ((*seriesNamed(s, "M"))["points"].size(), 2u) << "estimates are never dropped";
+    std::optional<nlohmann::json> d = f.delta(c);
+    ASSERT_TRUE(d);
+    EXPECT_EQ((*d)["points"]["0"]["restart"], true);
+    EXPECT_EQ((*d)["points"]["0"]["points"], nlohmann::json::parse("[[1,1]]"));
+    EXPECT_FALSE((*d)["points"]["1"].contains("restart"));
+    EXPECT_EQ((*d)["points"]["1"]["points"], nlohmann::json::parse("[[5,2,1.5,2.5]]"));
+
+    // The end of the channel ends the last replication; the CSV kept everything.
+    feed(f, "EXIT;0\n");
+    EXPECT_EQ(f.snapshot()["run"]["replications"], 2);
+    const std::string csv = f.csv();
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 6);
+
+    // A count the program printed wins once it is larger (a parallel run
+    // shows only some replications on the channel).
+    f.consoleLine("replications completed: 7 (1 s)");
+    EXPECT_EQ(f.snapshot()["run"]["replications"], 7);
+}
+
+TEST(RunFeed, TimeGoingBackOutsideATransientRunRestartsNothing) {
+    RunFeed f;
+    f.beginRun();  // no run bounds: stationary or RESTART (whose saved states may go back in time)
+    feed(f, "NETNAME;n\nTIME;5\nP<Place>;1\nTIME;3\nP<Place>;2\nEXIT;0\n");
+    const nlohmann::json s = f.snapshot();
+    EXPECT_EQ((*seriesNamed(s, "P"))["points"].size(), 2u);
+    EXPECT_TRUE(s["run"]["replications"].is_null());
 }

@@ -1,5 +1,6 @@
 #include "RunFeed.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -43,6 +44,9 @@ void RunFeed::beginRun() {
     partial_.clear();
     skipping_ = false;
     time_.clear();
+    lastTime_.reset();
+    replicationsSeen_ = 0;
+    channelEnded_ = false;
     status_ = "running";
     model_.reset();
     timeAxis_.reset();
@@ -123,10 +127,16 @@ void RunFeed::handleLine(const std::string& raw) {
         } else if ((key == "STARTTIME" || key == "ENDTIME") && parseNumber(value)) {
             (key == "STARTTIME" ? start_ : stop_) = value;
             if (!launched_ && start_ && stop_) mode_ = "transient";
-        } else if (key == "TIME" && parseNumber(value)) {
+        } else if (const std::optional<double> t = key == "TIME" ? parseNumber(value) : std::nullopt) {
+            // In a transient run simulated time only goes back when the next
+            // replication starts.
+            if (lastTime_ && *t < *lastTime_ && mode_ == "transient") replicationEnded();
+            lastTime_ = t;
             time_ = value;
             if (!launched_ && !mode_) mode_ = start_ ? "transient" : "stationary or RESTART";
         } else if (key == "EXIT" && value == "0") {
+            if (!channelEnded_ && lastTime_ && mode_ == "transient") ++replicationsSeen_;
+            channelEnded_ = true;
             frozenElapsed_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - began_).count();
         } else {
             ++garbage_;
@@ -170,6 +180,15 @@ void RunFeed::handleLine(const std::string& raw) {
         s.points.swap(kept);
     }
     csvRows_.push_back(monitor::csvLine(*row));
+}
+
+void RunFeed::replicationEnded() {
+    ++replicationsSeen_;
+    for (Series& s : series_) {
+        if (s.kind == "estimate") continue;
+        s.points.clear();
+        ++s.restarts;
+    }
 }
 
 std::size_t RunFeed::seriesIndex(const std::string& name, const std::string& kind) {
@@ -260,7 +279,13 @@ nlohmann::json RunFeed::runJson() const {
     run["seed"] = text(seed_);
     run["confidence"] = text(confidence_);
     run["epsmax"] = epsmax_ ? nlohmann::json(*epsmax_) : nlohmann::json();
-    run["replications"] = replications_ ? nlohmann::json(*replications_) : nlohmann::json();
+    // The program's own count when it printed one; until then (and for a
+    // run started elsewhere) the replications seen on the channel. A
+    // parallel run shows only process 0's replications on the channel, so
+    // the larger of the two is the better one.
+    const long seen = replicationsSeen_;
+    if (replications_ || seen > 0) run["replications"] = std::max(replications_.value_or(0), seen);
+    else run["replications"] = nlohmann::json();
     double elapsed = 0.0;
     if (frozenElapsed_) elapsed = *frozenElapsed_;
     else if (connected_) elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - began_).count();
@@ -322,12 +347,22 @@ std::optional<nlohmann::json> RunFeed::delta(Cursor& cursor) const {
     }
     nlohmann::json points = nlohmann::json::object();
     cursor.sent.resize(series_.size(), 0);
+    cursor.restarts.resize(series_.size(), 0);
     for (std::size_t i = 0; i < series_.size(); ++i) {
         const Series& s = series_[i];
+        // A series that began again is sent whole, marked so that the page
+        // drops what it had.
+        const bool restart = cursor.restarts[i] != s.restarts;
+        if (restart) {
+            cursor.sent[i] = 0;
+            cursor.restarts[i] = s.restarts;
+        }
         // Thinning on the server may have shortened the list under a page.
         if (cursor.sent[i] > s.points.size()) cursor.sent[i] = s.points.size();
-        if (cursor.sent[i] == s.points.size()) continue;
-        points[std::to_string(i)] = {{"name", s.name}, {"kind", s.kind}, {"points", thinned(s, cursor.sent[i])}};
+        if (cursor.sent[i] == s.points.size() && !restart) continue;
+        nlohmann::json entry = {{"name", s.name}, {"kind", s.kind}, {"points", thinned(s, cursor.sent[i])}};
+        if (restart) entry["restart"] = true;
+        points[std::to_string(i)] = std::move(entry);
         cursor.sent[i] = s.points.size();
     }
     nlohmann::json console = nlohmann::json::array();

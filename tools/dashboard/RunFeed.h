@@ -26,12 +26,18 @@ struct Series {
     // [t, mean, lower, upper] for estimates, [t, value] otherwise.
     std::vector<std::vector<double>> points;
     std::size_t total = 0;  // points received (kept ones may be thinned)
+    // How often the series began again: the token counts and fire counts of
+    // a transient run start afresh with every replication (simulated time
+    // goes back to the start), so only the replication under way is kept;
+    // estimates span the replications and never restart.
+    long restarts = 0;
 };
 
 // A page's position in the feed: what it has been sent.
 struct Cursor {
     long runId = -1;
     std::vector<std::size_t> sent;  // per series: points sent
+    std::vector<long> restarts;     // per series: the restart those points belong to
     std::size_t console = 0;        // console lines sent
     long runVersion = -1;
 };
@@ -75,6 +81,7 @@ public:
 private:
     void handleLine(const std::string& line);
     void changed();
+    void replicationEnded();
     nlohmann::json runJson() const;
     static nlohmann::json thinned(const Series& s, std::size_t from);
     std::size_t seriesIndex(const std::string& name, const std::string& kind);
@@ -86,11 +93,14 @@ private:
     std::string partial_;
     bool skipping_ = false;  // dropping the rest of an over-long line
     std::string time_;       // the last TIME; as sent
+    std::optional<double> lastTime_;
+    long replicationsSeen_ = 0;  // replications of a transient run seen to their end on the channel
+    bool channelEnded_ = false;  // EXIT;0 received
     // Run header.
     std::string status_ = "waiting";
     std::optional<std::string> model_, mode_, start_, stop_, timeAxis_, seed_, confidence_, verdict_;
     std::optional<double> epsmax_;
-    std::optional<long> replications_;
+    std::optional<long> replications_;  // as the program printed it
     std::optional<int> exitStatus_;
     std::optional<std::string> command_;
     bool launched_ = false;

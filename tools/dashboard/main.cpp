@@ -176,6 +176,9 @@ int main(int argc, char** argv) {
     server.Get("/chart.js", [&chartJs](const httplib::Request&, httplib::Response& res) {
         res.set_content(chartJs, "text/javascript");
     });
+    // Browsers ask for an icon; there is none, and "no content" keeps their
+    // consoles free of a failed request.
+    server.Get("/favicon.ico", [](const httplib::Request&, httplib::Response& res) { res.status = 204; });
     server.Get("/api/state", [&](const httplib::Request&, httplib::Response& res) { sendJson(res, feed.snapshot()); });
     server.Get("/api/csv", [&](const httplib::Request&, httplib::Response& res) {
         res.set_header("Content-Disposition", "attachment; filename=\"scpn-results.csv\"");

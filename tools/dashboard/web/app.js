@@ -17,9 +17,9 @@
   const TOKENS_SHOWN = 200;
 
   const KIND_GROUPS = [
-    { kind: 'estimate', title: 'Estimates' },
-    { kind: 'place', title: 'Places' },
-    { kind: 'transition', title: 'Transitions' },
+    { kind: 'estimate', title: 'Estimates (the latest at every sampling point)' },
+    { kind: 'place', title: 'Places: token counts (in a transient run, of the replication under way)' },
+    { kind: 'transition', title: 'Transitions: fire counts (in a transient run, of the replication under way)' },
     { kind: 'display', title: 'Display values' },
   ];
   const COLOURS = ['#1f6feb', '#d1495b', '#2a9d8f', '#e09f3e', '#6a4c93', '#3d5a80', '#8f5b34', '#c05299'];
@@ -114,6 +114,31 @@
     arr.splice(lo, 0, point);
   }
 
+  // Sets the value at point.x: an estimate at a sampling point is replaced
+  // by the newer one the next replication brings.
+  function setAt(arr, point) {
+    let lo = 0, hi = arr.length;
+    while (lo < hi) {
+      const mid = (lo + hi) >> 1;
+      if (arr[mid].x < point.x) lo = mid + 1; else hi = mid;
+    }
+    if (lo < arr.length && arr[lo].x === point.x) arr[lo] = point;
+    else arr.splice(lo, 0, point);
+  }
+
+  // A transient run's token and fire counts begin again with every
+  // replication: the page shows the replication under way.
+  function restartSeries(rec) {
+    rec.mean.length = 0;
+    rec.lower.length = 0;
+    rec.upper.length = 0;
+    rec.latest = null;
+    rec.count = 0;
+    rec.canvas.setAttribute('data-points', '0');
+    rec.dirty = true;
+    scheduleRedraw();
+  }
+
   function addPoints(rec, points) {
     if (!Array.isArray(points) || points.length === 0) return;
     let added = 0;
@@ -122,13 +147,14 @@
       const x = p[0];
       if (rec.kind === 'estimate') {
         if (typeof p[2] !== 'number' || typeof p[3] !== 'number') continue;
-        insertSorted(rec.mean, { x, y: p[1] });
-        insertSorted(rec.lower, { x, y: p[2] });
-        insertSorted(rec.upper, { x, y: p[3] });
+        setAt(rec.mean, { x, y: p[1] });
+        setAt(rec.lower, { x, y: p[2] });
+        setAt(rec.upper, { x, y: p[3] });
+        rec.latest = p;  // the newest estimate, whatever its sampling point
       } else {
         insertSorted(rec.mean, { x, y: p[1] });
+        if (!rec.latest || x >= rec.latest[0]) rec.latest = p;
       }
-      if (!rec.latest || x >= rec.latest[0]) rec.latest = p;
       added++;
     }
     if (added === 0) return;
@@ -275,6 +301,15 @@
       if (!rec.dirty || !rec.visible || !rec.chart) continue;
       rec.dirty = false;
       try {
+        // A transient run's charts span its start to its stop time, so a
+        // replication under way does not stretch its axis as it goes.
+        const h = run.header || {};
+        const lo = Number(h.start), hi = Number(h.stop);
+        const bounded = h.mode === 'transient' && h.start != null && h.stop != null &&
+          Number.isFinite(lo) && Number.isFinite(hi) && hi > lo;
+        const x = rec.chart.options.scales.x;
+        x.min = bounded ? lo : undefined;
+        x.max = bounded ? hi : undefined;
         rec.chart.update('none');
       } catch (e) {
         console.warn('chart update failed for a series:', e);
@@ -464,6 +499,7 @@
         if (!s || typeof s !== 'object') continue;
         let rec = run.series.get(id);
         if (!rec) rec = makeSeries(id, String(s.name), String(s.kind));
+        else if (s.restart === true) restartSeries(rec);
         addPoints(rec, s.points);
         if (rec.kind === 'estimate') estimatesAdded = true;
       }
