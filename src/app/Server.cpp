@@ -225,6 +225,11 @@ void Server::start(int argc, char** argv) {
         } else {
             failCheck(cmd, "Missing argument starttime.");
         }
+        // DateTime::MAX stands for "no event at all": a run from there could
+        // fire nothing and would report an empty success.
+        if (!(startTime < DateTime::MAX))
+            failCheck(cmd, "Start time must lie before 00:00:00@12/31/9999 (315538070400 s), the time that "
+                           "stands for no event.");
 
         if (statSimulation.isSet() || transSimulation.isSet() || restartSimulation.isSet()) {
             simulationType = statSimulation.isSet() ? 1 : (transSimulation.isSet() ? 0 : 2);
@@ -241,6 +246,9 @@ void Server::start(int argc, char** argv) {
             } else {
                 failCheck(cmd, "Missing argument stop.");
             }
+            if (!(stopTime < DateTime::MAX))
+                failCheck(cmd, "Stop time must lie before 00:00:00@12/31/9999 (315538070400 s), the time that "
+                               "stands for no event.");
 
             // A transient run observes at least one sampling point (the stop
             // time), and at most as many as the memory of the statistics allows.
@@ -255,6 +263,12 @@ void Server::start(int argc, char** argv) {
                                     thrnumber.getValue());
                 if (batchtime.isSet() && !(batchtime.getValue() > 0.0 && std::isfinite(batchtime.getValue())))
                     failCheck(cmd, "RESTART batch time must be a positive number.");
+                // A batch time that added to the start (or stop) time leaves
+                // it unchanged would never move the sampling point on.
+                const double batch = restartBatchTime(batchtime.isSet(), batchtime.getValue(), startTime, stopTime);
+                if (!(startTime + batch > startTime) || (stopTime > startTime && !(stopTime + batch > stopTime)))
+                    failCheck(cmd, "RESTART batch time is too small to advance the clock between the start "
+                                   "and the stop time.");
             } else if (batchtime.isSet()) {
                 failCheck(cmd, "--batchtime applies to RESTART simulations (-R) only.");
             }
@@ -331,6 +345,15 @@ void Server::checkRestartOptions(TCLAP::CmdLine& cmd, int repeats, double thrmin
     if (repeats < 1) failCheck(cmd, "Number of RESTART repeats must be at least 1.");
     // The levels are slices of (thrmax - thrmin) / (thrnumber + 1).
     if (thrnumber < 0) failCheck(cmd, "Thresholds number must not be negative.");
+    // The top level is thrnumber + 2, which must be an int; and a path may
+    // hold one split per level, so repeats^(thrnumber + 2) must not make its
+    // weight too small for a double.
+    if (thrnumber > std::numeric_limits<int>::max() - 2)
+        failCheck(cmd, "Thresholds number must be at most " + std::to_string(std::numeric_limits<int>::max() - 2) +
+                           ".");
+    if ((static_cast<double>(thrnumber) + 2.0) * std::log10(static_cast<double>(repeats)) > 300.0)
+        failCheck(cmd, "Thresholds number and repeats give path weights below 1e-300: repeats^(thrnumber + 2) "
+                       "must stay below 1e300.");
     if (!(thrmax > thrmin) || !std::isfinite(thrmax - thrmin))
         failCheck(cmd, "Thresholds max value must be greater than thresholds min value.");
 }

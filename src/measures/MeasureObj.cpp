@@ -2,6 +2,7 @@
 
 #include "core/NetClass.h"
 
+#include <algorithm>
 #include <cmath>
 #include <iterator>
 #include <iomanip>
@@ -13,6 +14,10 @@ namespace {
 // The RESTART importance function is a measure too, but has no estimate of
 // its own and is left out of the results file.
 const char* const kImportanceFunction = "ImportanceFunction";
+
+// Observations whose standard deviation is below this share of their mean
+// agree to about six digits: they show no spread.
+constexpr double kNoSpread = 1e-6;
 
 }  // namespace
 
@@ -55,17 +60,24 @@ void MeasureObj::setLastTime(DateTime t) { lastTime = t.FullDateTime(); }
 
 // --- run preparation --------------------------------------------------------------
 
-void MeasureObj::prepareRun(unsigned samplingPoints) {
-    SampleBlocks.assign(samplingPoints, std::list<double>());
+void MeasureObj::prepareRun(unsigned samplingPoints, const BatchMeans::Rules& rules) {
+    SampleBlocks.assign(samplingPoints, BatchMeans(rules));
     mean_transient.assign(samplingPoints, 0.0);
     m2.assign(samplingPoints, 0.0);
-    batchStats = BatchStatistics();
+    batchEstimate_ = BatchMeans::Estimate();
+    reachedByRule_ = false;
+    missedPoints_ = decidedPoints_ = 0;
+    largestEpsilon_ = 0.0;
+    observations_ = 0;
     prepareReplication();
 }
 
 void MeasureObj::prepareReplication() {
     s_iter = SampleBlocks.begin();
     undo.open = true;
+    undo.unproven = unprovenPoints;
+    undo.observations = observations_;
+    unprovenPoints = 0;
     undo.points.clear();
     undo.mean.swap(AveragedMean);
     undo.variance.swap(Variance);
@@ -92,6 +104,8 @@ void MeasureObj::abandonReplication() {
         m2[it->index] = it->m2;
     }
     undo.points.clear();
+    unprovenPoints = undo.unproven;
+    observations_ = undo.observations;
     AveragedMean.swap(undo.mean);
     Variance.swap(undo.variance);
     DeltaX.swap(undo.deltaX);
@@ -117,26 +131,23 @@ void MeasureObj::completeReplication() {
 
 bool MeasureObj::addBatchValue(double v, double weight) {
     if (s_iter == SampleBlocks.end()) return false;
-    s_iter->push_back(v);
-    if (s_iter == SampleBlocks.begin()) foldBatchValue(v, weight);
+    s_iter->add(v, weight);
     return true;
 }
 
-void MeasureObj::foldBatchValue(double v, double weight) {
-    BatchStatistics& b = batchStats;
-    b.sum += v;
-    if (b.sum != 0.0) b.someNonZero = true;
-    if (b.count++ == 0) b.shift = v;
-    const double z = v - b.shift;
-    b.w += weight;
-    b.wz += weight * z;
-    b.ww += weight * weight;
-    b.wwz += weight * weight * z;
-    b.wwzz += weight * weight * z * z;
+std::size_t MeasureObj::batchCount() const {
+    return SampleBlocks.empty() ? 0 : SampleBlocks.front().units();
 }
 
-std::size_t MeasureObj::batchCount() const {
-    return SampleBlocks.empty() ? 0 : SampleBlocks.front().size();
+bool MeasureObj::showsNoSteadyState() const {
+    const BatchMeans::Estimate& e = batchEstimate_;
+    return e.valid && e.drifting && !SampleBlocks.empty() &&
+           e.batches >= SampleBlocks.front().rules().minimumBatches;
+}
+
+double MeasureObj::spreadlessMinimum(double alpha, double epsMax) {
+    if (!(epsMax > 0.0) || !(alpha > 0.0)) return HUGE_VAL;
+    return std::ceil(std::log(2.0 / alpha) / epsMax);
 }
 
 bool MeasureObj::lastEstimate(double& mean, double& halfWidth) const {
@@ -169,6 +180,7 @@ bool MeasureObj::makeTransientAnalysis(double& alpha, double x, int a, bool chec
 
     Variance.push_back(variance);
     AveragedMean.push_back(newMean);
+    observations_ = static_cast<unsigned long>(a) + 1;
     if (undo.open)
         undo.points.push_back({static_cast<std::size_t>(mean_transient_iter - mean_transient.begin()),
                                mean, sum});
@@ -181,6 +193,12 @@ bool MeasureObj::makeTransientAnalysis(double& alpha, double x, int a, bool chec
         DeltaX.push_back(h);
         // A mean of exactly 0 has no relative error to divide out.
         Epsilon.push_back(newMean == 0.0 ? 0.0 : h / newMean);
+        // Observations that all agree have an interval of (nearly) no width
+        // whatever the distribution they come from: a handful of them is no
+        // evidence. (A ratio that is 1 in most replications, or every
+        // measure at the start time, shows this.)
+        const bool spreadless = !(std::sqrt(variance) > kNoSpread * std::fabs(newMean));
+        if (spreadless && n < spreadlessMinimum(alpha, EpsMax)) ++unprovenPoints;
         if (check) precision_reached =
             measure_reached_precision(static_cast<unsigned>(a) + 1, points, false);
     }
@@ -190,44 +208,46 @@ bool MeasureObj::makeTransientAnalysis(double& alpha, double x, int a, bool chec
 bool MeasureObj::makeStationaryAnalysis(double& alpha, double, double) {
     // With fewer than two batch values neither a variance nor a half-width
     // exists; nothing is appended and the accuracy stays as it was.
-    if (SampleBlocks.empty() || SampleBlocks.front().size() < 2) return precision_reached;
-    const BatchStatistics& b = batchStats;
-    const std::size_t count = SampleBlocks.front().size();
-    const double n = static_cast<double>(count);
+    if (SampleBlocks.empty() || SampleBlocks.front().units() < 2) return precision_reached;
+    const BatchMeans& block = SampleBlocks.front();
+    const BatchMeans::Estimate e = block.analyse(alpha);
+    if (!e.valid) return precision_reached;
+    batchEstimate_ = e;
+    const unsigned samples = static_cast<unsigned>(std::min<std::size_t>(block.units(), ~0u));
 
-    // Batches of no model time at all (every event at one instant) carry no
-    // weight; if all are such, each counts alike.
-    const bool weighted = b.w > 0.0;
-    const double w = weighted ? b.w : n;
-    const double wz = weighted ? b.wz : b.sum - n * b.shift;
-    const double c = wz / w;  // the estimate minus the shift
-    const double mean = weighted ? b.shift + c : b.sum / n;
-    AveragedMean.push_back(mean);
+    // Only the newest estimate is ever read: the lists hold one entry each
+    // instead of one per analysis, which a long run would pile up.
+    AveragedMean.assign(1, e.mean);
+    Variance.assign(1, e.variance);
+    DeltaX.assign(1, e.halfWidth);
 
-    double residuals = 0.0;  // sum of w_i^2 (z_i - c)^2
-    double meanWeight = 1.0;
-    if (weighted) {
-        residuals = b.wwzz - 2.0 * c * b.wwz + c * c * b.ww;
-        meanWeight = b.w / n;
-    } else {
-        for (double v : SampleBlocks.front()) residuals += (v - mean) * (v - mean);
+    if (e.mean == 0.0) {
+        // No relative error can be formed. The answer says whether the
+        // values moved away from 0 at all; accuracy is granted only by the
+        // per-cent rule, as to every measure from its last step on, so that
+        // a measure that never leaves 0 cannot hold a run forever.
+        Epsilon.assign(1, 0.0);
+        if (percent_rule && samples >= 10 * PREC_LIMIT) {
+            precision_reached = true;
+            reachedByRule_ = true;
+            missedPoints_ = decidedPoints_ = 1;
+            largestEpsilon_ = 0.0;
+            return true;
+        }
+        return block.someNonZero();
     }
-    if (residuals < 0.0) residuals = 0.0;  // rounding of a (near) constant series
-    const double variance = residuals / (n - 1.0) / (meanWeight * meanWeight);
-    Variance.push_back(variance);
-
-    const double t = student_distr(static_cast<int>(count) - 1, 1.0 - alpha / 2.0);
-    const double h = std::sqrt(variance) * t / std::sqrt(n);
-    DeltaX.push_back(h);
-
-    if (mean == 0.0) {
-        // No relative error can be formed; the answer only says whether the
-        // values moved away from 0 at all.
-        Epsilon.push_back(0.0);
-        return b.someNonZero;
-    }
-    Epsilon.push_back(h / mean);  // the sign of the mean is kept
-    precision_reached = measure_reached_precision(static_cast<unsigned>(count), 1, true);
+    Epsilon.assign(1, e.halfWidth / e.mean);  // the sign of the mean is kept
+    // Accuracy is decided at reviews only, when the values have doubled
+    // since the last one: a decision at every batch would take the first of
+    // thousands of chances that a noisy variance falls below the bound, and
+    // stop on estimates that are too low with intervals that are too narrow.
+    // Where the per-cent rule grants accuracy, every analysis decides.
+    const bool review = (samples >= 32 && (samples & (samples - 1)) == 0) ||
+                        (percent_rule && samples >= 10 * PREC_LIMIT);
+    const bool evidence = review && e.independent && e.batches >= block.rules().minimumBatches &&
+                          !(e.noSpread && samples < spreadlessMinimum(alpha, EpsMax));
+    unprovenPoints = evidence ? 0 : 1;
+    precision_reached = measure_reached_precision(samples, 1, true);
     return precision_reached;
 }
 
@@ -239,17 +259,30 @@ bool MeasureObj::measure_reached_precision(unsigned samples, unsigned points, bo
     const double p = static_cast<double>(points);
     const double allowed = std::floor(p - p * PrecPortion);
 
-    unsigned misses = 0;
+    // A relative half-width counts by its size (a negative mean makes it
+    // negative) and a NaN never counts as accurate.
+    auto misses = [this](double eps) { return !(std::fabs(eps) < EpsMax); };
+    unsigned missed = 0;
+    double largest = 0.0;
     if (single) {
         // No relative half-width at all counts as a miss: nothing shows the
         // accuracy.
-        if (Epsilon.empty() || Epsilon.back() >= EpsMax) misses = 1;
+        if (Epsilon.empty() || misses(Epsilon.back()) || unprovenPoints > 0) missed = 1;
+        if (!Epsilon.empty()) largest = std::fabs(Epsilon.back());
     } else {
         for (double eps : Epsilon) {
-            if (eps >= EpsMax) ++misses;
+            if (misses(eps)) ++missed;
+            // A NaN, once met, stays the largest: it is the worst there is.
+            if (!std::isnan(largest) && !(std::fabs(eps) <= largest)) largest = std::fabs(eps);
         }
+        missed += unprovenPoints;
     }
-    return static_cast<double>(misses) <= allowed;
+    const bool reached = static_cast<double>(missed) <= allowed;
+    reachedByRule_ = reached && missed > 0;
+    missedPoints_ = missed;
+    decidedPoints_ = points;
+    largestEpsilon_ = largest;
+    return reached;
 }
 
 // --- results file -----------------------------------------------------------------------

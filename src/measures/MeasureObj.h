@@ -21,6 +21,7 @@
 
 #include "core/DateTime.h"
 #include "core/DefaultGM.h"
+#include "measures/BatchMeans.h"
 
 class Binding;
 class Place;
@@ -75,7 +76,7 @@ public:
     // sampling point (a stationary run has one) and, per sampling point, a
     // running mean and a running sum of squared deviations of 0. All
     // iterators are placed at the beginnings.
-    void prepareRun(unsigned samplingPoints);
+    void prepareRun(unsigned samplingPoints, const BatchMeans::Rules& rules = BatchMeans::Rules{});
     // Start of a replication: the block receiving batch values is the first
     // one, the four result lists are emptied and every iterator is at its
     // beginning (the running means and sums are kept). The lists of the
@@ -90,14 +91,42 @@ public:
     // Ends a replication that reached its end: nothing of it can be taken
     // back any more.
     void completeReplication();
-    // Appends one batch value to the block that currently receives values.
+    // Folds one batch value into the block that currently receives values.
     // `weight` is the batch's share of the estimate: the model time the batch
-    // lasted for a time-averaged measure, 1 otherwise. Returns false (and
-    // stores nothing) when prepareRun has not created any block.
+    // lasted for a time-averaged measure, 1 otherwise. A block keeps longer
+    // batches made of these values, not the values (see BatchMeans), so its
+    // memory stays fixed however long the run. Returns false (and stores
+    // nothing) when prepareRun has not created any block.
     bool addBatchValue(double v, double weight = 1.0);
     // Number of batch values the stationary analysis would read (those of
     // the first block; 0 without blocks).
     std::size_t batchCount() const;
+    // What the last stationary analysis found (batches, their length, the
+    // correlation test); not valid before the first one.
+    const BatchMeans::Estimate& batchEstimate() const { return batchEstimate_; }
+    // The last stationary analysis still found the batch means correlated
+    // on the longest batches it could form from enough of them: the measure
+    // shows no steady state within the run (it drifts, or its correlations
+    // outlast the run), and its interval is not to be trusted.
+    bool showsNoSteadyState() const;
+    // The measure counts as accurate only because the per-cent rule let
+    // points (or its one stationary estimate) miss the accuracy; the last
+    // accuracy decision's misses, among how many points, and the largest
+    // relative half-width among its points.
+    bool reachedOnlyByRule() const { return precision_reached && reachedByRule_; }
+    unsigned missedPoints() const { return missedPoints_; }
+    unsigned decidedPoints() const { return decidedPoints_; }
+    double largestEpsilon() const { return largestEpsilon_; }
+    // Transient runs: the observations the newest estimate rests on (the
+    // replications that observed its sampling points); 0 before the first.
+    unsigned long observationCount() const { return observations_; }
+    // Observations without spread (values that agree to about six digits)
+    // are no evidence of accuracy until there are this many: had a value
+    // differing by as much as the mean itself a probability of epsMax or
+    // more per observation, one of that many would have shown it with
+    // probability 1 - alpha/2 at least ((1 - p)^n <= e^(-pn) = alpha/2). With
+    // epsMax 0 the count is infinite.
+    static double spreadlessMinimum(double alpha, double epsMax);
     // The latest estimate for the result channel: mean = last entry of the
     // means, halfWidth = last entry of the half-widths. A missing entry reads
     // as 0; the result is true only when both entries exist.
@@ -119,29 +148,38 @@ public:
     // sampling point of a replication) the accuracy of all points is decided.
     // Returns precision_reached.
     bool makeTransientAnalysis(double& alpha, double x, int a, bool check);
-    // Analyses all batch values of the first block: mean, variance,
-    // half-width, relative half-width, accuracy decision. With a mean of
-    // exactly 0 the relative half-width is 0, the accuracy is not decided and
-    // the result tells whether any partial sum of the values was non-zero.
-    // With fewer than two values nothing can be estimated: nothing is
-    // appended and precision_reached is returned unchanged (the driver
-    // analyses only from five values on). The two times are not used.
+    // Analyses the batch values of the first block (see BatchMeans: longer
+    // batches made of them, a warm-up deleted, batches long enough that
+    // their means show no significant lag-1 correlation): mean, variance,
+    // half-width, relative half-width, accuracy decision. Each analysis
+    // replaces the last one's entries in the four result lists, so that
+    // they do not grow with the run. The estimate counts as accurate only
+    // when it rests on at least the rules' minimum number of batches, the
+    // correlation test accepts them and, if they show no spread, on at least
+    // spreadlessMinimum values. With a mean of exactly 0 the relative
+    // half-width is 0 and the result tells whether any partial sum of the
+    // values was non-zero; the accuracy is decided only by the per-cent
+    // rule, from 10,000 values on, as for any other measure. With fewer
+    // than two values nothing can be estimated: nothing is appended and
+    // precision_reached is returned unchanged (the driver analyses only
+    // from five values on). The two times are not used.
     //
     // Batches of a fixed number of events last different model times, and a
     // time average over the whole run weights each batch by its length: the
-    // estimate is the ratio R = sum(w_i y_i) / sum(w_i) of the batch
-    // integrals to the batch lengths, and its variance that of the ratio
-    // estimator, s^2 / wbar^2 with s^2 = sum(w_i^2 (y_i - R)^2) / (n - 1) and
-    // wbar the mean weight. With equal weights these are the plain mean and
-    // sample variance of the batch values; an equal mean of them would
-    // over-weight the short batches and converge to a wrong value. The
-    // half-width is t * sqrt(variance / n) as before.
+    // estimate is the ratio of the batch integrals to the batch lengths, and
+    // its variance that of the ratio estimator (an equal mean of the batch
+    // values would over-weight the short batches and converge to a wrong
+    // value).
     bool makeStationaryAnalysis(double& alpha, double startTime, double currentTime);
     // The accuracy decision over `points` sampling points after `samples`
     // replications or batches: at most floor(points - points * PrecPortion)
-    // relative half-widths may be >= EpsMax. With the per-cent rule on,
-    // PrecPortion drops by 0.1 per thousand samples (down to 0). single looks
-    // at the last relative half-width only; none at all counts as a miss.
+    // points may miss, a point missing when its relative half-width is not
+    // below EpsMax in size (a NaN misses, and so does a negative one as
+    // large as EpsMax: the sign only shows that of the mean). With the
+    // per-cent rule on, PrecPortion drops by 0.1 per thousand samples (down
+    // to 0). single looks at the last relative half-width only; none at all
+    // counts as a miss. Points whose estimate is no evidence yet (see
+    // unprovenPoints) miss too.
     bool measure_reached_precision(unsigned samples, unsigned points, bool single);
 
     // --- results file ------------------------------------------------------------------
@@ -176,8 +214,8 @@ protected:
     Place* placeNamed(const char* name) const;
     Transition* transitionNamed(const char* name) const;
 
-    std::list<std::list<double>> SampleBlocks;         // batch values, one block per sampling point
-    std::list<std::list<double>>::iterator s_iter;     // block receiving batch values
+    std::list<BatchMeans> SampleBlocks;                // batch values, one block per sampling point
+    std::list<BatchMeans>::iterator s_iter;            // block receiving batch values
     std::list<double>::iterator m_iter, d_iter, v_iter, e_iter;  // walk the four result lists
     std::list<double> AveragedMean;  // per analysis: point estimate
     std::list<double> Variance;      // per analysis: variance estimate
@@ -200,30 +238,28 @@ protected:
     bool precision_reached;   // accuracy found reached; the driver stops analysing
     std::string name;         // the measure's name (the same text as the element name)
 
+    // Points of the current replication (or the one stationary estimate)
+    // whose estimate is no evidence of accuracy yet, whatever their relative
+    // half-width: values without spread from fewer observations than
+    // spreadlessMinimum, or batch means still correlated, or too few batches.
+    // The accuracy decision counts them as misses.
+    unsigned unprovenPoints = 0;
+
 private:
-    // Running sums of the first block's batch values, folded in as values
-    // arrive, so that each stationary analysis is constant work however many
-    // thousands of batches a long run closes. The weighted sums are taken
-    // about the first value (z = y - shift), which keeps the difference of
-    // large sums that gives the variance free of cancellation.
-    struct BatchStatistics {
-        std::size_t count = 0;      // values folded in
-        double sum = 0.0;           // their plain sum, in order
-        bool someNonZero = false;   // a partial sum differed from 0
-        double shift = 0.0;         // the first value
-        double w = 0.0;             // sum of weights
-        double wz = 0.0;            // sum of w * z
-        double ww = 0.0;            // sum of w^2
-        double wwz = 0.0;           // sum of w^2 * z
-        double wwzz = 0.0;          // sum of w^2 * z^2
-    } batchStats;
-    void foldBatchValue(double v, double weight);
+    BatchMeans::Estimate batchEstimate_;
+    bool reachedByRule_ = false;
+    unsigned missedPoints_ = 0;
+    unsigned decidedPoints_ = 0;
+    double largestEpsilon_ = 0.0;
+    unsigned long observations_ = 0;
 
     // What a replication cut short must give back: the result lists of the
     // replication before, and the running mean and sum of every sampling
     // point it updated, as they were.
     struct ReplicationUndo {
         bool open = false;
+        unsigned unproven = 0;
+        unsigned long observations = 0;
         std::list<double> mean, variance, deltaX, epsilon;
         struct Point {
             std::size_t index;

@@ -8,15 +8,23 @@
 // carries the weight 1/repeats for every snapshot it was split at, so that
 // the weighted accumulations of the measures compensate for the splitting.
 //
-// Batches: a batch ends at a sampling point (every samplingInterval of model
-// time) reached on the main path, that is when no snapshot has retrials
-// left, so that everything split off so far has been simulated and the main
-// path's model time (restartTime) is exact. A batch's value is the weighted
-// integral of its stretch per unit of main-path time, weighted by that time
-// in the analysis, so the estimate is the run's total weighted integral over
-// its total main-path time. (Values taken at other moments would mix
-// complete and incomplete splitting trees; cumulative running estimates
-// taken event by event, or unweighted, give intervals far too narrow.)
+// Weights: a path carries 1/repeats for every snapshot on the stack, that is
+// for every split it went through, and nothing else: a run that starts at a
+// level above 0 (a low first threshold) has split nothing yet and weight 1.
+//
+// Batches: a batch ends at the first event of the main path, that is of a
+// moment when no snapshot has retrials left, at or after a sampling point
+// (every samplingInterval of model time). Then everything split off so far
+// has been simulated and the clock is the main path's own, so the points
+// lie on the main path's time axis: retrials, whose clock runs ahead of it
+// and is set back, neither close nor use up a point. A batch's value is the
+// weighted integral of its stretch per unit of main-path time, taken after
+// the event's measure update and before its firing (as a stationary batch
+// is), weighted by that time in the analysis, so the estimate is the run's
+// total weighted integral over its total main-path time. (Values taken at
+// other moments would mix complete and incomplete splitting trees;
+// cumulative running estimates taken event by event, or unweighted, give
+// intervals far too narrow.)
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
@@ -63,7 +71,7 @@ bool Simulation::onMainPath() const {
 double Simulation::importance() const { return importanceFunction->measure(-1.0); }
 
 bool Simulation::restartSamplingStep() {
-    if (!onMainPath() || !(restartTime > restartTimeAtBatch)) return false;  // the batch goes on
+    if (!(restartTime > restartTimeAtBatch)) return false;  // an empty batch: it goes on
     const bool finished = updateSamplingPoints(true);
     restartTimeAtBatch = restartTime;
     ++restartBatches;
@@ -77,9 +85,20 @@ bool Simulation::restartSamplingStep() {
     return finished;
 }
 
+void Simulation::advanceRestartPoint() {
+    // The first point after the clock, computed rather than stepped to: a
+    // main path that jumps far ahead (or a short batch time) costs one step.
+    const double interval = samplingInterval;
+    const double k = std::floor((currentSimulationTime - startTime) / interval) + 1.0;
+    DateTime next = startTime + k * interval;
+    if (!(next > currentSimulationTime)) next = DateTime(std::nextafter(currentSimulationTime.FullDateTime(), HUGE_VAL));
+    nextSamplingTime = next;
+}
+
 void Simulation::crossLevels(int& current, int next, int repeats) {
     if (next < current) {
-        if (savedStates.empty()) fireWeight = 1.0 / std::pow(repeats, next);
+        // Without a snapshot nothing is split: the path is the whole run.
+        if (savedStates.empty()) fireWeight = 1.0;
         while (next < current && !savedStates.empty()) {
             SimSavedState& top = savedStates.back();
             if (top.getTrials() > 0) {
@@ -134,9 +153,15 @@ void Simulation::run_restart(double& alphaArg, int repeats, double thrmin, doubl
 
     const bool finished = run_restart_iterative(repeats, thrmin, thrmax, thrnumber);
 
+    // A measure without a steady state is never a success, whatever else
+    // ended the run (the per-cent rule can pass it as accurate).
+    const bool drifting = reviewEstimates();
     if (analysisState != 1) {
         std::cout << "\nNUMBER OF EVENTS LESS THAN 3. NO MEASURE HAS REACHED THE PREDEFINED ACCURACY." << std::endl;
-        std::cout << "\nRESTART simulation finished." << std::flush;
+        std::cout << (drifting ? "\nABORT SIMULATION. NO STEADY STATE FOUND." : "\nRESTART simulation finished.")
+                  << std::flush;
+    } else if (drifting) {
+        std::cout << "\nABORT SIMULATION. NO STEADY STATE FOUND." << std::flush;
     } else if (!finished) {
         if (!noStopTime && currentSimulationTime >= stopTime)
             std::cout << "\nABORT SIMULATION. REACHED MAXIMUM MODEL TIME." << std::flush;
@@ -156,8 +181,10 @@ bool Simulation::run_restart_iterative(int repeats, double thrmin, double thrmax
     integralAtBatch.assign(net->getMeasureList().size(), 0.0);
     savedStates.clear();
     int current = level(thrmin, thrmax, importance(), thrnumber);
-    fireWeight = 1.0 / std::pow(repeats, current);
+    // Whatever level the run starts at, nothing has been split yet.
+    fireWeight = 1.0;
     restartBatches = 0;
+    const bool hasMeasures = !net->getMeasureList().empty();
 
     std::list<Binding*> candidates;
     // The run goes on while the elapsed seconds are at most the limit.
@@ -165,6 +192,14 @@ bool Simulation::run_restart_iterative(int repeats, double thrmin, double thrmax
         getFirstBindingsOfAllTransitions(&candidates, false);
         Binding* b = resolve_conflicts(candidates);
         if (b == nullptr) break;  // a dead marking
+        if (hasMeasures && !noStopTime && b->getTime() > stopTime) {
+            // The event lies beyond the stop time and is not executed; the
+            // batch under way ends with the last event before it, if the
+            // main path is where the run is.
+            updateSimulationTime(b->getTime());
+            if (onMainPath()) finished = restartSamplingStep();
+            break;
+        }
         eventTime = b->getTime();
         updateSimulationTime(eventTime);
 
@@ -175,35 +210,16 @@ bool Simulation::run_restart_iterative(int repeats, double thrmin, double thrmax
             lastAccounting = currentSimulationTime;
         }
 
-        auto fire = [&]() {
-            updateAllMeasures(b, true, false);
-            if (Logging::process()->isSimLogging()) Logging::process()->getSimLog() << "FIRING: " << *b << "\n";
-            executeEvent(b);
-        };
-        if (net->getMeasureList().empty()) {
-            fire();
-            if (noStopTime) break;
-        } else {
-            if (eventTime > stopTime && !noStopTime) {
-                while (nextSamplingTime < stopTime && !finished) {
-                    finished = restartSamplingStep();
-                    nextSamplingTime += samplingInterval;
-                }
-                break;  // the event lies beyond the stop time and is not executed
-            }
-            while (eventTime > nextSamplingTime && !finished) {
-                finished = restartSamplingStep();
-                nextSamplingTime += samplingInterval;
-            }
+        updateAllMeasures(b, true, false);
+        if (hasMeasures && onMainPath() && eventTime >= nextSamplingTime) {
+            finished = restartSamplingStep();
+            advanceRestartPoint();
             if (finished) break;
-            fire();
-            if (analysisState != 1) ++analysisState;
-            if (eventTime == nextSamplingTime) {
-                finished = restartSamplingStep();
-                nextSamplingTime += samplingInterval;
-                if (finished) break;
-            }
         }
+        if (Logging::process()->isSimLogging()) Logging::process()->getSimLog() << "FIRING: " << *b << "\n";
+        executeEvent(b);
+        if (!hasMeasures && noStopTime) break;
+        if (analysisState != 1) ++analysisState;
 
         crossLevels(current, level(thrmin, thrmax, importance(), thrnumber), repeats);
     }

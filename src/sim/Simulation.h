@@ -128,6 +128,9 @@ public:
     // this bound keeps the eight measures of a run within a few hundred MB.
     static constexpr unsigned int kMaxSamplingPoints = 100000;
 
+    // Events in a batch of a stationary run.
+    static constexpr int kStationaryBatchEvents = 100;
+
     // Events between two looks at the wall clock and the traces inside a
     // run's event loop (a signal is seen at the next event).
     static constexpr unsigned kGuardEvents = 1024;
@@ -191,6 +194,16 @@ protected:
     double importance() const;
     // RESTART: a sampling step; true when every measure is accurate.
     bool restartSamplingStep();
+    // RESTART: moves the next sampling point to the first one after the clock.
+    void advanceRestartPoint();
+    // Before the verdict: for every measure a line on what its estimate
+    // rests on, a warning line for every measure that counts as accurate
+    // only by the per-cent rule and (stationary and RESTART runs) for every
+    // measure that shows no steady state; true when there is one of the
+    // latter, whose verdict is then "NO STEADY STATE FOUND".
+    bool reviewEstimates();
+    // The length of a batch of `units` driver batches, as the warnings say it.
+    std::string batchLengthText(std::size_t units) const;
 
     int samplingPoints;
     int loopCount;

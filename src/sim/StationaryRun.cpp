@@ -11,7 +11,7 @@
 #include "sim/Simulation.h"
 
 namespace {
-constexpr int kBatchEvents = 100;
+constexpr int kBatchEvents = Simulation::kStationaryBatchEvents;
 constexpr std::time_t kProgressEvery = 10;
 }  // namespace
 
@@ -66,10 +66,15 @@ void Simulation::run_stationary(double& alphaArg) {
         executeEvent(b);
     }
 
+    // A measure without a steady state is never a success, whatever else
+    // ended the run (the per-cent rule can pass it as accurate).
+    const bool drifting = reviewEstimates();
     if (analysisState != 1)
         std::cout << "\nNUMBER OF EVENTS LESS THAN 3. NO MEASURE HAS REACHED THE PREDEFINED ACCURACY."
                   << std::endl;
-    if (finished)
+    if (drifting)
+        std::cout << "\nABORTED SIMULATION. NO STEADY STATE FOUND." << std::flush;
+    else if (finished)
         std::cout << "\nSIMULATION SUCCESSFUL" << std::flush;
     else if (!noStopTime && currentSimulationTime >= stopTime)
         std::cout << "\nABORTED SIMULATION. REACHED MAXIMUM MODEL TIME." << std::flush;

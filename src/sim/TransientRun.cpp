@@ -83,6 +83,7 @@ void Simulation::run_transient(double& alphaArg) {
 void Simulation::printTransientVerdict(bool finished) {
     std::cout << "replications completed: " << loopCount << " (" << elapsedSeconds() << " s)"
               << std::endl;
+    reviewEstimates();
     if (loopCount <= 5)
         std::cout << "WARNING NO ANALYSIS DONE: THE NUMBER OF LOOPS IN TRANSIENT SIMULATION LESS THAN TEN."
                   << std::endl;

@@ -78,8 +78,13 @@ TEST(DriverStatistics, ClassifierRecallAndSpecificityFollowTheFiringWeights) {
             testsupport::CaptureStream capture(std::cout);
             sim.run_stationary(alpha);
             out = capture.text();
+            ASSERT_GT(sim.getCurrentSimulationTime(), DateTime(kStop)) << out;
         }
-        ASSERT_NE(out.find("\nABORTED SIMULATION. REACHED MAXIMUM MODEL TIME."), std::string::npos) << out;
+        // The model has no steady state (its queues grow), which the verdict
+        // says when the batch means show it.
+        ASSERT_TRUE(out.find("\nABORTED SIMULATION. REACHED MAXIMUM MODEL TIME.") != std::string::npos ||
+                    out.find("\nABORTED SIMULATION. NO STEADY STATE FOUND.") != std::string::npos)
+            << out;
 
         const double runTp = net.getPlace("Binary_tp")->getMarkingSize();
         const double runFn = net.getPlace("Binary_fn")->getMarkingSize();

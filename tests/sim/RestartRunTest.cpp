@@ -73,33 +73,38 @@ TEST(RestartSplitting, ThreeRepeatsRestoreTwiceThenDrop) {
     EXPECT_DOUBLE_EQ(s.sim->fireWeight, 1.0);
 }
 
-TEST(RestartSplitting, JumpsSaveOnceAndAnEmptyStackSetsTheWeightByLevel) {
+// A path's weight is 1/R for every snapshot it was split at, and nothing
+// more: a run that starts at level 1 (a first threshold at or below the
+// lowest importance) has split nothing and weighs 1, and so does any path
+// once the stack is empty again, whatever its level.
+TEST(RestartSplitting, JumpsSaveOnceAndTheWeightCountsOnlyTheSplits) {
     Splitting s;
     s.level = 1;
-    s.sim->fireWeight = 0.5;  // 1/2^1
+    s.sim->fireWeight = 1.0;  // nothing split yet
     s.sim->crossLevels(s.level, 4, 2);  // straight from 1 to 4
     ASSERT_EQ(s.sim->savedStates.size(), 1u);
     EXPECT_EQ(s.sim->savedStates.back().getStateLevel(), 4);
-    EXPECT_DOUBLE_EQ(s.sim->fireWeight, 0.25);
+    EXPECT_DOUBLE_EQ(s.sim->fireWeight, 0.5);
     s.sim->crossLevels(s.level, 5, 2);
     EXPECT_EQ(s.sim->savedStates.size(), 2u);
-    EXPECT_DOUBLE_EQ(s.sim->fireWeight, 0.125);
+    EXPECT_DOUBLE_EQ(s.sim->fireWeight, 0.25);
     // Falling to 2 restores the newest snapshot (level 5) first.
     s.sim->crossLevels(s.level, 2, 2);
     EXPECT_EQ(s.level, 5);
     EXPECT_EQ(s.sim->savedStates.back().getTrials(), 0);
+    EXPECT_DOUBLE_EQ(s.sim->fireWeight, 0.25);
     // Again: 5 is dropped, then 4 (with a trial left) is restored.
     s.sim->crossLevels(s.level, 2, 2);
     EXPECT_EQ(s.sim->savedStates.size(), 1u);
     EXPECT_EQ(s.level, 4);
-    EXPECT_DOUBLE_EQ(s.sim->fireWeight, 0.25);
+    EXPECT_DOUBLE_EQ(s.sim->fireWeight, 0.5);
     s.sim->crossLevels(s.level, 2, 2);  // 4 is dropped: the stack is empty
     EXPECT_TRUE(s.sim->savedStates.empty());
     EXPECT_EQ(s.level, 2);
-    EXPECT_DOUBLE_EQ(s.sim->fireWeight, 0.5);
-    // A fall with an empty stack: the weight of the new level.
+    EXPECT_DOUBLE_EQ(s.sim->fireWeight, 1.0);
+    // A fall with an empty stack leaves the weight of an unsplit path.
     s.sim->crossLevels(s.level, 1, 2);
-    EXPECT_DOUBLE_EQ(s.sim->fireWeight, 0.5);
+    EXPECT_DOUBLE_EQ(s.sim->fireWeight, 1.0);
     s.sim->fireWeight = 0.3;
     s.sim->crossLevels(s.level, 0, 2);
     EXPECT_DOUBLE_EQ(s.sim->fireWeight, 1.0);
@@ -144,12 +149,15 @@ TEST(RestartRun, RetrialsReplayTheSplitPathWithTheirWeights) {
 
     EXPECT_EQ(journal, (std::vector<std::string>{"r0 M accum Tick@1", "r0 M accum Tick@2", "r0 M accum Tick@3",
                                                  "r0 M accum Tick@3", "r0 M accum Tick@2", "r0 M accum Tick@3",
-                                                 "r0 M accum Tick@3", "r0 M accum Tick@4", "r0 M accum Tick@5"}));
+                                                 "r0 M accum Tick@3", "r0 M accum Tick@4", "r0 M accum Tick@5",
+                                                 // The event beyond the stop time, on the main path, ends
+                                                 // the batch under way.
+                                                 "r0 M measure=0"}));
     // Each stretch of time is covered by weights summing to 1.
     EXPECT_EQ(m->weights, (std::vector<double>{1, 0.5, 0.25, 0.25, 0.5, 0.25, 0.25, 1, 1}));
     EXPECT_TRUE(sim->savedStates.empty());
     // The main path ran from 0 to the last event before the stop time.
-    EXPECT_DOUBLE_EQ(sim->restartTime, 6.0);
+    EXPECT_DOUBLE_EQ(sim->restartTime, 5.0);
     EXPECT_NE(out.find("\nRESTART simulation starts.\n\nParameters: \n"), std::string::npos) << out;
     EXPECT_NE(out.find("\nABORT SIMULATION. REACHED MAXIMUM MODEL TIME."), std::string::npos) << out;
     sim.reset();

@@ -176,16 +176,18 @@ TEST(StationaryRun, OnlyAccumulativeAndInstantaneousMeasuresEndTheRunAtTheFirstB
     EXPECT_NE(s.out.find("Ignoring Measure Inst"), std::string::npos) << s.out;
 }
 
-TEST(StationaryRun, AConstantBatchValueIsAccurateAtTheFifthBatch) {
+// A constant value has no spread: it counts as accurate only from
+// ln(2 / alpha) / epsmax values on (ln(10) / 0.01, so 231), at the first
+// review (a power of two of batches) after that.
+TEST(StationaryRun, AConstantBatchValueIsAccurateAtTheFirstReviewWithEnoughValues) {
     StationarySetup s(100000, 0.0, 1e9, kNoLimit, 0.01);
     JournalMeasure* m = s.add("M", Kind::TimeAveraged);
     m->valueFn = [] { return 3.0; };
     s.add("ImportanceFunction", Kind::TimeAveraged);  // never sampled, never analysed
     s.run();
     EXPECT_TRUE(linesStartingWith(s.journal, "r0 ImportanceFunction").empty());
-    // Batches 1 to 3 are never analysed; the analysis needs five values.
-    EXPECT_EQ(linesStartingWith(s.journal, "r0 M measure=").size(), 5u);
-    EXPECT_EQ(s.net.fires(), 500);
+    EXPECT_EQ(linesStartingWith(s.journal, "r0 M measure=").size(), 256u);
+    EXPECT_EQ(s.net.fires(), 25600);
     EXPECT_EQ(s.sim->analysisState, 1);
     EXPECT_TRUE(m->precisionReached());
     ASSERT_EQ(m->means().size(), 1u);

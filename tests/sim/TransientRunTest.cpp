@@ -266,12 +266,18 @@ TEST(TransientRun, PrecisionReachedInTheSeventhReplicationEndsTheRunThere) {
     EXPECT_NEAR(m->epsilons().front(), halfWidth / (10.0 + 1.0 / 7.0), 1e-9);
 }
 
-TEST(TransientRun, EvenExactValuesNeedSevenReplications) {
+// Values that all agree have an interval of no width, which seven of them
+// do not make evidence of accuracy: the run needs ln(2 / alpha) / epsmax of
+// them (ln(10) / 0.05, so 47), after which a value that differs by as much
+// as the mean with a probability of 5 % per replication would have shown
+// with probability 90 %.
+TEST(TransientRun, ValuesWithoutSpreadNeedTheReplicationsThatMakeThemEvidence) {
+    EXPECT_EQ(MeasureObj::spreadlessMinimum(0.2, 0.05), 47.0);
     TransientSetup s(1.0, 50, 0, 100.0, 1, kSafetyLimit, 0.05);
     JournalMeasure* m = s.add("M", Kind::TimeAveraged);
     m->valueFn = [] { return 10.0; };
     s.run(0.2);
-    EXPECT_EQ(s.sim->getLoopCount(), 7);
+    EXPECT_EQ(s.sim->getLoopCount(), 47);
     EXPECT_TRUE(endsWith(s.out, kSuccess)) << s.out;
     ASSERT_EQ(m->means().size(), 1u);
     EXPECT_EQ(m->means().front(), 10.0);
@@ -283,7 +289,7 @@ TEST(TransientRun, EvenExactValuesNeedSevenReplications) {
 TEST(TransientRun, EveryReplicationRebuildsTheNetAndFreesThePreviousBuildWhileMeasuresSurvive) {
     TransientSetup s(1.0, 50, 0, 100.0, 1, kSafetyLimit, 0.05);
     JournalMeasure* m = s.add("M", Kind::TimeAveraged);
-    m->valueFn = [] { return 10.0; };
+    m->valueFn = [] { return Simulation::sim->getLoopCount() == 0 ? 11.0 : 10.0; };
     s.run(0.2);
     ASSERT_EQ(s.sim->getLoopCount(), 7);
     EXPECT_EQ(s.net.builds, 1 + 7);
@@ -302,13 +308,14 @@ TEST(TransientRun, EveryReplicationReopensTheMeasureWindowsAtTheStart) {
     // marker of the one point (the stop time) only, in every replication.
     m->valueFn = [m] { return m->windowCount(); };
     s.run(0.2);
-    ASSERT_EQ(s.sim->getLoopCount(), 7);
-    EXPECT_EQ(linesStartingWith(s.journal, "r"),
-              (std::vector<std::string>{"r0 M accum marker@100", "r0 M measure=1", "r1 M accum marker@100",
-                                        "r1 M measure=1", "r2 M accum marker@100", "r2 M measure=1",
-                                        "r3 M accum marker@100", "r3 M measure=1", "r4 M accum marker@100",
-                                        "r4 M measure=1", "r5 M accum marker@100", "r5 M measure=1",
-                                        "r6 M accum marker@100", "r6 M measure=1"}));
+    // Always 1: a value without spread, which takes 47 replications.
+    ASSERT_EQ(s.sim->getLoopCount(), 47);
+    std::vector<std::string> expected;
+    for (int r = 0; r < 47; ++r) {
+        expected.push_back("r" + std::to_string(r) + " M accum marker@100");
+        expected.push_back("r" + std::to_string(r) + " M measure=1");
+    }
+    EXPECT_EQ(linesStartingWith(s.journal, "r"), expected);
 }
 
 // 0 + 3 x (100 / 3) is 100.00000000000001 in double arithmetic; the final

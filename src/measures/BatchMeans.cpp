@@ -1,0 +1,128 @@
+#include "measures/BatchMeans.h"
+
+#include <cmath>
+
+#include "measures/Quantiles.h"
+
+namespace {
+
+// Batch values whose standard deviation is below this share of their mean
+// agree to about six digits: they show no spread (a measure that is
+// constant, or a ratio that differs only by the rounding of its guard).
+constexpr double kNoSpread = 1e-6;
+
+}  // namespace
+
+BatchMeans::BatchMeans(const Rules& rules) : rules_(rules) {
+    // Pairwise merging needs an even capacity, and an analysis at least two
+    // batches.
+    if (rules_.capacity < 4) rules_.capacity = 4;
+    if (rules_.capacity % 2 != 0) ++rules_.capacity;
+    if (rules_.minimumBatches < 2) rules_.minimumBatches = 2;
+    batches_.reserve(rules_.capacity);
+}
+
+void BatchMeans::add(double value, double weight) {
+    partial_.add({weight * value, weight, value, 1.0});
+    ++units_;
+    plainSum_ += value;
+    if (plainSum_ != 0.0) someNonZero_ = true;
+    if (partial_.count < static_cast<double>(size_)) return;
+    batches_.push_back(partial_);
+    partial_ = Batch();
+    if (batches_.size() < rules_.capacity) return;
+    // Full: neighbours merge, and the batches to come are twice as long.
+    for (std::size_t i = 0; i < batches_.size() / 2; ++i) {
+        Batch merged = batches_[2 * i];
+        merged.add(batches_[2 * i + 1]);
+        batches_[i] = merged;
+    }
+    batches_.resize(batches_.size() / 2);
+    size_ *= 2;
+}
+
+void BatchMeans::mergePairs(std::vector<Pair>& series) {
+    // With an odd count the oldest batch is left out: it lies nearest to
+    // the start, where a warm-up would be.
+    const std::size_t first = series.size() % 2;
+    std::vector<Pair> merged;
+    merged.reserve(series.size() / 2);
+    for (std::size_t i = first; i + 1 < series.size(); i += 2)
+        merged.push_back({series[i].x + series[i + 1].x, series[i].l + series[i + 1].l});
+    series.swap(merged);
+}
+
+double BatchMeans::ratioOf(const std::vector<Pair>& series) {
+    double x = 0.0, l = 0.0;
+    for (const Pair& p : series) {
+        x += p.x;
+        l += p.l;
+    }
+    return l != 0.0 ? x / l : 0.0;
+}
+
+double BatchMeans::lag1Correlation(const std::vector<Pair>& series, double ratio) {
+    // 1 - sum (e_{j+1} - e_j)^2 / (2 sum e_j^2), an estimate of the lag-1
+    // correlation of the residuals e_j.
+    double squares = 0.0, differences = 0.0, previous = 0.0;
+    for (std::size_t j = 0; j < series.size(); ++j) {
+        const double e = series[j].x - ratio * series[j].l;
+        squares += e * e;
+        if (j > 0) differences += (e - previous) * (e - previous);
+        previous = e;
+    }
+    if (!(squares > 0.0)) return 0.0;  // no spread, no correlation to speak of
+    return 1.0 - differences / (2.0 * squares);
+}
+
+bool BatchMeans::significant(double lag1, std::size_t batches, double level) {
+    const double n = static_cast<double>(batches);
+    if (n < 3.0) return false;  // nothing to test
+    // Under independence the ratio is about normal with mean 0 and this
+    // variance.
+    const double sd = std::sqrt((n - 2.0) / ((n - 1.0) * (n + 1.0)));
+    return lag1 > normal_distr(level) * sd;
+}
+
+BatchMeans::Estimate BatchMeans::analyse(double alpha) const {
+    Estimate e;
+    if (batches_.size() < 2) return e;
+
+    double totalLength = 0.0;
+    for (const Batch& b : batches_) totalLength += b.length;
+    const bool weighted = totalLength > 0.0;
+    std::vector<Pair> series;
+    series.reserve(batches_.size());
+    for (const Batch& b : batches_)
+        series.push_back(weighted ? Pair{b.integral, b.length} : Pair{b.sum, b.count});
+    std::size_t unitsPer = size_;
+    while (series.size() >= 2 * rules_.minimumBatches) {
+        mergePairs(series);
+        unitsPer *= 2;
+    }
+
+    const std::size_t n = series.size();
+    const double ratio = ratioOf(series);
+    double residuals = 0.0, length = 0.0;
+    for (const Pair& p : series) {
+        const double r = p.x - ratio * p.l;
+        residuals += r * r;
+        length += p.l;
+    }
+    const double meanLength = length / static_cast<double>(n);
+    const double variance =
+        meanLength != 0.0 ? residuals / static_cast<double>(n - 1) / (meanLength * meanLength) : 0.0;
+    const double t = student_distr(static_cast<int>(n) - 1, 1.0 - alpha / 2.0);
+
+    e.valid = true;
+    e.mean = ratio;
+    e.variance = variance;
+    e.halfWidth = std::sqrt(variance / static_cast<double>(n)) * t;
+    e.batches = n;
+    e.batchUnits = unitsPer;
+    e.lag1 = lag1Correlation(series, ratio);
+    e.independent = !significant(e.lag1, n, rules_.testLevel);
+    e.drifting = significant(e.lag1, n, rules_.driftLevel);
+    e.noSpread = !(std::sqrt(variance) > kNoSpread * std::fabs(ratio));
+    return e;
+}
