@@ -89,6 +89,8 @@ CONFIGS = {
                             "M/M/1 rho 0.5, stationary until 2 %"),
     "mm1-stat-eps10": config("mm1", 0.5, 4, STAT_SEQ + ["--epsmax", "10", "--secmax", "120"],
                              "M/M/1 rho 0.5, stationary until 10 %"),
+    "mm1-stat-eps20": config("mm1", 0.5, 4, STAT_SEQ + ["--epsmax", "20", "--secmax", "120"],
+                             "M/M/1 rho 0.5, stationary until 20 %"),
     "busy-stat-eps5": config("mm1-busy", 0.9, 10, STAT_SEQ + ["--epsmax", "5", "--secmax", "120"],
                              "M/M/1 rho 0.9, stationary until 5 %"),
     "busy-stat-eps20": config("mm1-busy", 0.9, 10, STAT_SEQ + ["--epsmax", "20", "--secmax", "120"],

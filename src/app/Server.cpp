@@ -263,10 +263,16 @@ void Server::start(int argc, char** argv) {
                                     thrnumber.getValue());
                 if (batchtime.isSet() && !(batchtime.getValue() > 0.0 && std::isfinite(batchtime.getValue())))
                     failCheck(cmd, "RESTART batch time must be a positive number.");
-                // A batch time that added to the start (or stop) time leaves
-                // it unchanged would never move the sampling point on.
+                // The sampling points are start + k * batch: a batch time that
+                // added to the start or stop time leaves it unchanged would
+                // never move a point on, and one that makes k exceed 2^53
+                // before the stop time (or, without one, before the time of
+                // no event) no longer tells the points apart.
                 const double batch = restartBatchTime(batchtime.isSet(), batchtime.getValue(), startTime, stopTime);
-                if (!(startTime + batch > startTime) || (stopTime > startTime && !(stopTime + batch > stopTime)))
+                const bool hasStop = !(stopTime == DateTime(0.0));
+                const double span = (hasStop ? stopTime : DateTime::MAX) - startTime;
+                if (!(startTime + batch > startTime) || (hasStop && !(stopTime + batch > stopTime)) ||
+                    !(span / batch <= 9007199254740992.0))
                     failCheck(cmd, "RESTART batch time is too small to advance the clock between the start "
                                    "and the stop time.");
             } else if (batchtime.isSet()) {

@@ -1,5 +1,6 @@
 #include "measures/BatchMeans.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "measures/Quantiles.h"
@@ -23,6 +24,17 @@ BatchMeans::BatchMeans(const Rules& rules) : rules_(rules) {
 }
 
 void BatchMeans::add(double value, double weight) {
+    auto fold = [first = units_ == 0](UnitSums& u, double x, double l) {
+        if (first) u.shift = l != 0.0 ? x / l : 0.0;
+        const double z = x - u.shift * l;
+        u.x += x;
+        u.l += l;
+        u.zz += z * z;
+        u.zl += z * l;
+        u.ll += l * l;
+    };
+    fold(weightedUnits_, weight * value, weight);
+    fold(plainUnits_, value, 1.0);
     partial_.add({weight * value, weight, value, 1.0});
     ++units_;
     plainSum_ += value;
@@ -84,6 +96,30 @@ bool BatchMeans::significant(double lag1, std::size_t batches, double level) {
     return lag1 > normal_distr(level) * sd;
 }
 
+double BatchMeans::unitVariance(bool weighted) const {
+    // The ratio estimator's variance for a single unit, as for the batches.
+    const UnitSums& u = weighted ? weightedUnits_ : plainUnits_;
+    const double n = static_cast<double>(units_);
+    if (n < 2.0 || u.l == 0.0) return 0.0;
+    const double r = u.x / u.l - u.shift;
+    const double residuals = std::max(0.0, u.zz - 2.0 * r * u.zl + r * r * u.ll);
+    const double meanLength = u.l / n;
+    return residuals / (n - 1.0) / (meanLength * meanLength);
+}
+
+double BatchMeans::trend() const {
+    const std::size_t n = batches_.size();
+    if (n < 3) return 0.0;
+    std::vector<double> y;
+    y.reserve(n);
+    for (const Batch& b : batches_) y.push_back(b.count > 0.0 ? b.sum / b.count : 0.0);
+    double s = 0.0;
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = i + 1; j < n; ++j) s += (y[j] > y[i]) - (y[j] < y[i]);
+    const double m = static_cast<double>(n);
+    return s / std::sqrt(m * (m - 1.0) * (2.0 * m + 5.0) / 18.0);
+}
+
 BatchMeans::Estimate BatchMeans::analyse(double alpha) const {
     Estimate e;
     if (batches_.size() < 2) return e;
@@ -124,5 +160,7 @@ BatchMeans::Estimate BatchMeans::analyse(double alpha) const {
     e.independent = !significant(e.lag1, n, rules_.testLevel);
     e.drifting = significant(e.lag1, n, rules_.driftLevel);
     e.noSpread = !(std::sqrt(variance) > kNoSpread * std::fabs(ratio));
+    const double ofEstimate = variance / static_cast<double>(n);
+    e.effectiveSize = ofEstimate > 0.0 ? unitVariance(weighted) / ofEstimate : HUGE_VAL;
     return e;
 }

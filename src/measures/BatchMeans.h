@@ -53,6 +53,7 @@ public:
         std::size_t minimumBatches = 10;  // fewest batches an interval rests on once there are that many
         double testLevel = 0.10;          // correlation significant: not yet evidence of accuracy
         double driftLevel = 0.01;         // correlation significant: no steady state
+        double minimumEffective = 200.0;  // fewest effective observations an accurate estimate rests on
     };
 
     // What one analysis found.
@@ -67,6 +68,9 @@ public:
         bool independent = false;    // the correlation is not significant at testLevel
         bool drifting = false;       // it is significant at driftLevel
         bool noSpread = false;       // the batch values agree to about six digits
+        // Effective sample size: the variance of one unit over that of the
+        // estimate, the number of independent values the run is worth.
+        double effectiveSize = 0.0;
     };
 
     BatchMeans() : BatchMeans(Rules{}) {}
@@ -76,6 +80,13 @@ public:
     void add(double value, double weight);
     // Analyses every complete batch (a partly filled one is left for later).
     Estimate analyse(double alpha) const;
+
+    // Kendall's rank test of the stored batch means against their order:
+    // the statistic S = sum over pairs i < j of sign(y_j - y_i), divided by
+    // its standard deviation for independent values, sqrt(n (n - 1)
+    // (2n + 5) / 18); about normal, and large and positive for a rising
+    // series. 0 with fewer than three batches.
+    double trend() const;
 
     // Units folded in so far.
     std::size_t units() const { return units_; }
@@ -115,7 +126,16 @@ private:
     // positive correlation is what makes intervals too narrow).
     static bool significant(double lag1, std::size_t n, double level);
 
+    // Sums over all units, about the first unit's value (z = x - shift * l),
+    // for the variance of a single unit.
+    struct UnitSums {
+        double shift = 0.0;
+        double x = 0.0, l = 0.0, zz = 0.0, zl = 0.0, ll = 0.0;
+    };
+    double unitVariance(bool weighted) const;
+
     Rules rules_;
+    UnitSums weightedUnits_, plainUnits_;
     std::vector<Batch> batches_;
     Batch partial_;
     std::size_t size_ = 1;

@@ -245,6 +245,7 @@ bool MeasureObj::makeStationaryAnalysis(double& alpha, double, double) {
     const bool review = (samples >= 32 && (samples & (samples - 1)) == 0) ||
                         (percent_rule && samples >= 10 * PREC_LIMIT);
     const bool evidence = review && e.independent && e.batches >= block.rules().minimumBatches &&
+                          e.effectiveSize >= block.rules().minimumEffective &&
                           !(e.noSpread && samples < spreadlessMinimum(alpha, EpsMax));
     unprovenPoints = evidence ? 0 : 1;
     precision_reached = measure_reached_precision(samples, 1, true);

@@ -79,5 +79,23 @@ bool Simulation::reviewEstimates() {
             drifting = true;
         }
     }
+    if (simulationType != 0 && steadyState.grows()) {
+        std::cout << "WARNING: the net shows no steady state: the tokens on the places that its transitions take "
+                     "from rose steadily from "
+                  << steadyState.firstTokens() << " to " << steadyState.lastTokens() << " over "
+                  << steadyState.samples() << " batches, so its queues grow; no estimate of this run ("
+                  << estimatedNames() << ") describes a long-run state." << std::endl;
+        drifting = true;
+    }
     return drifting;
+}
+
+std::string Simulation::estimatedNames() const {
+    std::string names;
+    for (MeasureObj* m : net->getMeasureList()) {
+        if (m->isImportanceFunction()) continue;
+        if (!names.empty()) names += ", ";
+        names += m->getMeasureName();
+    }
+    return names.empty() ? "none" : names;
 }

@@ -128,6 +128,7 @@ void Simulation::run_restart(double& alphaArg, int repeats, double thrmin, doubl
     rebuildNet();
     initTransitions();
     initMeasureList(true);
+    steadyState.begin();
     resetMeasures = true;
     // The first batch ends one interval after the start (a point at the
     // start itself would close a batch before any event).

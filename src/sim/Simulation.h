@@ -17,6 +17,7 @@
 #include "engine/RandomWrapper.h"
 #include "engine/RngStream.h"
 #include "sim/SimSavedState.h"
+#include "sim/SteadyStateWatch.h"
 
 class NetClass;
 class DefaultGM;
@@ -204,6 +205,8 @@ protected:
     bool reviewEstimates();
     // The length of a batch of `units` driver batches, as the warnings say it.
     std::string batchLengthText(std::size_t units) const;
+    // The names of the measures a run estimates, comma-separated.
+    std::string estimatedNames() const;
 
     int samplingPoints;
     int loopCount;
@@ -242,6 +245,8 @@ protected:
     std::vector<int> pointObservations;
     // Stationary runs: the model time at which the current batch began.
     DateTime batchStart;
+    // Stationary and RESTART runs: whether the net's queues grow.
+    SteadyStateWatch steadyState;
     // RESTART runs: the snapshots, newest last, and the importance measure.
     std::vector<SimSavedState> savedStates;
     MeasureObj* importanceFunction = nullptr;

@@ -25,6 +25,7 @@ void Simulation::run_stationary(double& alphaArg) {
     rebuildNet();
     initTransitions();
     initMeasureList(true);
+    steadyState.begin();
     analysisState = -2;
     resetMeasures = true;
     nextSamplingTime = startTime;

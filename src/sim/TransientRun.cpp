@@ -185,6 +185,8 @@ bool Simulation::updateSamplingPoints(bool stationaryCheck) {
     // batch began; a time average weights it by that length.
     const double batchLength = eventTime - batchStart;
 
+    if (simulationType != 0) steadyState.sample(*net);
+
     std::size_t position = 0;
     for (MeasureObj* m : net->getMeasureList()) {
         const std::size_t k = position++;

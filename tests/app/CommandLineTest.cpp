@@ -213,7 +213,40 @@ INSTANTIATE_TEST_SUITE_P(
         FailedCheck{{"-R", "--mstart", "0", "--mstop", "0", "--repeats", "2", "--thrmax", "3", "--batchtime", "0"},
                     "RESTART batch time must be a positive number."},
         FailedCheck{{"-S", "--mstart", "0", "--mstop", "1", "--batchtime", "5"},
-                    "--batchtime applies to RESTART simulations (-R) only."}));
+                    "--batchtime applies to RESTART simulations (-R) only."},
+        // The top level thrnumber + 2 must be an int, and repeats^levels must
+        // leave the weights numbers.
+        FailedCheck{{"-R", "--mstart", "0", "--mstop", "0", "--repeats", "2", "--thrmax", "3", "--thrnumber",
+                     "2147483647"},
+                    "Thresholds number must be at most 2147483645."},
+        FailedCheck{{"-R", "--mstart", "0", "--mstop", "0", "--repeats", "10", "--thrmax", "3", "--thrnumber",
+                     "300"},
+                    "Thresholds number and repeats give path weights below 1e-300: repeats^(thrnumber + 2) must "
+                    "stay below 1e300."},
+        // A batch time that does not move the clock on would never end a batch.
+        FailedCheck{{"-R", "--mstart", "0", "--mstop", "0", "--repeats", "2", "--thrmax", "3", "--batchtime",
+                     "1e-300"},
+                    "RESTART batch time is too small to advance the clock between the start and the stop time."},
+        FailedCheck{{"-R", "--mstart", "0", "--mstop", "1", "--repeats", "2", "--thrmax", "3", "--batchtime",
+                     "1e-17"},
+                    "RESTART batch time is too small to advance the clock between the start and the stop time."},
+        FailedCheck{{"-R", "--mstart", "0", "--mstop", "1e12", "--repeats", "2", "--thrmax", "3", "--batchtime",
+                     "1e-6"},
+                    "Stop time must lie before 00:00:00@12/31/9999 (315538070400 s), the time that stands for "
+                    "no event."},
+        FailedCheck{{"-R", "--mstart", "0", "--mstop", "1e10", "--repeats", "2", "--thrmax", "3", "--batchtime",
+                     "1e-7"},
+                    "RESTART batch time is too small to advance the clock between the start and the stop time."},
+        // DateTime::MAX is the time of no event: nothing could be fired there.
+        FailedCheck{{"-T", "--mstart", "6e11", "--mstop", "7e11"},
+                    "Start time must lie before 00:00:00@12/31/9999 (315538070400 s), the time that stands for "
+                    "no event."},
+        FailedCheck{{"-S", "--mstart", "315538070400", "--mstop", "0"},
+                    "Start time must lie before 00:00:00@12/31/9999 (315538070400 s), the time that stands for "
+                    "no event."},
+        FailedCheck{{"-T", "--mstart", "0", "--mstop", "4e11"},
+                    "Stop time must lie before 00:00:00@12/31/9999 (315538070400 s), the time that stands for "
+                    "no event."}));
 
 TEST(CommandLineTimes, StationaryAcceptsEqualStartAndStop) {
     testsupport::WorkDir dir;

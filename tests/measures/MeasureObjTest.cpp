@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <ios>
 #include <iterator>
 #include <list>
@@ -574,6 +575,137 @@ TEST(MeasureObjPrecisionTest, SingleLooksAtTheLastEpsilonOnly) {
     // Without any relative half-width nothing shows the accuracy.
     m.Epsilon.clear();
     EXPECT_FALSE(m.measure_reached_precision(10, 1, true));
+}
+
+TEST(MeasureObjPrecisionTest, NaNAndNegativeRelativeErrorsCountBySize) {
+    ProbeMeasure m("M");
+    m.setEpsMax(0.1);
+    m.Epsilon = {std::nan("")};
+    EXPECT_FALSE(m.measure_reached_precision(10, 1, true));
+    m.Epsilon = {-0.5};  // a negative mean: 50 % in size
+    EXPECT_FALSE(m.measure_reached_precision(10, 1, true));
+    m.Epsilon = {-0.05};
+    EXPECT_TRUE(m.measure_reached_precision(10, 1, true));
+    m.Epsilon = {0.05, std::nan(""), 0.05};
+    EXPECT_FALSE(m.measure_reached_precision(10, 3, false));
+    EXPECT_EQ(m.missedPoints(), 1u);
+    EXPECT_TRUE(std::isnan(m.largestEpsilon()));
+}
+
+TEST(MeasureObjPrecisionTest, SuccessByThePerCentRuleIsKnownAsSuch) {
+    ProbeMeasure m("M");
+    m.setEpsMax(0.1);
+    m.setPercentRule(true);
+    m.Epsilon = {0.05, 0.3, 0.02, 0.04, 0.01, 0.03, 0.02, 0.04, 0.01, 0.03};
+    EXPECT_TRUE(m.measure_reached_precision(1500, 10, false));  // one miss allowed from 1,000 on
+    m.precision_reached = true;
+    EXPECT_TRUE(m.reachedOnlyByRule());
+    EXPECT_EQ(m.missedPoints(), 1u);
+    EXPECT_EQ(m.decidedPoints(), 10u);
+    EXPECT_DOUBLE_EQ(m.largestEpsilon(), 0.3);
+    *std::next(m.Epsilon.begin()) = 0.05;
+    EXPECT_TRUE(m.measure_reached_precision(1500, 10, false));
+    EXPECT_FALSE(m.reachedOnlyByRule());
+}
+
+// A stationary measure is judged at reviews only (a power of two of batch
+// values), on batches that pass the correlation test and are worth at
+// least 200 independent values.
+TEST(MeasureObjStationaryTest, AccuracyIsDecidedAtReviewsWithEnoughEvidence) {
+    ProbeMeasure m("M");
+    m.prepareRun(1);
+    m.setEpsMax(0.05);
+    double alpha = 0.2;
+    std::uint64_t state = 3;
+    unsigned reachedAt = 0;
+    for (unsigned n = 1; n <= 2000 && reachedAt == 0; ++n) {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        m.addBatchValue(10.0 + static_cast<double>(state >> 11) / 9007199254740992.0);
+        if (n > 4 && m.makeStationaryAnalysis(alpha, 0.0, 0.0)) reachedAt = n;
+    }
+    // Epsilon is below 5 % from the first analyses on.
+    EXPECT_EQ(reachedAt, 256u);
+    EXPECT_FALSE(m.reachedOnlyByRule());
+    EXPECT_GE(m.batchEstimate().effectiveSize, 200.0);
+    EXPECT_EQ(m.AveragedMean.size(), 1u);
+}
+
+TEST(MeasureObjStationaryTest, ThePerCentRuleGrantsFromTenThousandValuesAndSaysSo) {
+    for (bool rule : {false, true}) {
+        ProbeMeasure m("M");
+        m.prepareRun(1);
+        m.setEpsMax(1e-6);  // never met
+        m.setPercentRule(rule);
+        double alpha = 0.2;
+        bool reached = false;
+        for (unsigned n = 1; n <= 10000; ++n) {
+            m.addBatchValue(n % 2 == 0 ? 1.0 : 3.0);
+            if (n > 4) reached = m.makeStationaryAnalysis(alpha, 0.0, 0.0);
+            if (n < 10000) {
+                ASSERT_FALSE(reached) << n;
+            }
+        }
+        EXPECT_EQ(reached, rule);
+        EXPECT_EQ(m.reachedOnlyByRule(), rule);
+    }
+}
+
+TEST(MeasureObjStationaryTest, AMeanThatStaysZeroIsAccurateOnlyByTheRule) {
+    for (bool rule : {false, true}) {
+        ProbeMeasure m("M");
+        m.prepareRun(1);
+        m.setEpsMax(0.1);
+        m.setPercentRule(rule);
+        double alpha = 0.2;
+        bool answer = false;
+        for (unsigned n = 1; n <= 10000; ++n) {
+            m.addBatchValue(0.0);
+            if (n > 4) answer = m.makeStationaryAnalysis(alpha, 0.0, 0.0);
+        }
+        EXPECT_EQ(answer, rule);
+        EXPECT_EQ(m.precisionReached(), rule);
+        EXPECT_EQ(m.reachedOnlyByRule(), rule);
+        EXPECT_EQ(m.Epsilon.back(), 0.0);
+    }
+}
+
+TEST(MeasureObjStationaryTest, ABatchSeriesThatClimbsShowsNoSteadyState) {
+    ProbeMeasure m("M");
+    m.prepareRun(1);
+    m.setEpsMax(0.5);
+    double alpha = 0.2;
+    for (int n = 1; n <= 200; ++n) m.addBatchValue(n);
+    EXPECT_FALSE(m.makeStationaryAnalysis(alpha, 0.0, 0.0));
+    EXPECT_TRUE(m.showsNoSteadyState());
+    ProbeMeasure calm("M");
+    calm.prepareRun(1);
+    for (int n = 1; n <= 200; ++n) calm.addBatchValue(n % 3);
+    calm.makeStationaryAnalysis(alpha, 0.0, 0.0);
+    EXPECT_FALSE(calm.showsNoSteadyState());
+}
+
+// Transient points whose observations all agree are no evidence of
+// accuracy before spreadlessMinimum observations, however small their
+// interval: a ratio that is 1 in most replications shows exactly this.
+TEST(MeasureObjTransientTest, PointsWithoutSpreadNeedEnoughObservations) {
+    ProbeMeasure m("M");
+    m.prepareRun(2);
+    m.setEpsMax(0.05);
+    double alpha = 0.2;
+    const int needed = static_cast<int>(MeasureObj::spreadlessMinimum(alpha, 0.05));
+    EXPECT_EQ(needed, 47);
+    for (int r = 0; r < needed; ++r) {
+        m.prepareReplication();
+        m.makeTransientAnalysis(alpha, r % 2 == 0 ? 10.0 : 10.5, r, false);  // spread
+        const bool reached = m.makeTransientAnalysis(alpha, 1.0 - 1e-8 / (1 + r % 5), r, true);  // none
+        if (r + 1 < needed) {
+            ASSERT_FALSE(reached) << r;
+        } else {
+            EXPECT_TRUE(reached);
+        }
+    }
+    EXPECT_EQ(m.observationCount(), 47u);
+    EXPECT_TRUE(std::isinf(MeasureObj::spreadlessMinimum(alpha, 0.0)));
 }
 
 // --- results file ----------------------------------------------------------------------------------

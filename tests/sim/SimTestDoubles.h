@@ -41,8 +41,9 @@ class ProbeSimulation : public Simulation {
 public:
     ProbeSimulation(NetClass* net, const DateTime& start, const DateTime& stop, int samplingPoints,
                     int simulationType, double epsMax, unsigned int maxRunTime,
-                    double samplingInterval = 0.0, const std::string& resultPort = "NULL")
-        : Simulation(net, "TestNet", resultPort, start, stop, samplingPoints, simulationType, true, false,
+                    double samplingInterval = 0.0, const std::string& resultPort = "NULL",
+                    bool percentRule = false)
+        : Simulation(net, "TestNet", resultPort, start, stop, samplingPoints, simulationType, true, percentRule,
                      epsMax, samplingInterval, maxRunTime) {}
 
     using Simulation::analysisState;
@@ -134,36 +135,39 @@ inline std::vector<std::string> linesStartingWith(const std::vector<std::string>
 }
 
 // The transition of a ClockNet: a fixed delay; the token goes back to P
-// until the transition has fired `limit` times.
+// (with `extra` more) until the transition has fired `limit` times.
 class Clock : public enginetest::TestTransition {
 public:
-    Clock(int id, const char* name, NetClass* net, double period, int limit, int* destroyed)
-        : TestTransition(id, name, net), limit_(limit), destroyed_(destroyed) {
+    Clock(int id, const char* name, NetClass* net, double period, int limit, int* destroyed, int extra = 0)
+        : TestTransition(id, name, net), limit_(limit), extra_(extra), destroyed_(destroyed) {
         fixedDelay = period;
     }
     ~Clock() override {
         if (destroyed_ != nullptr) ++*destroyed_;
     }
     void moveTokens(TokenList& binding) override {
-        produce = getFireCount() < limit_ ? -1 : 0;
+        produce = getFireCount() < limit_ ? 1 + extra_ : 0;
         TestTransition::moveTokens(binding);
     }
 
 private:
     int limit_;
+    int extra_;
     int* destroyed_;
 };
 
 class ClockNet : public NetClass {
 public:
-    ClockNet(double period, int limit, int tokens = 1) : period_(period), limit_(limit), tokens_(tokens) {}
+    // `growth` more tokens on P after every firing: a queue that grows.
+    ClockNet(double period, int limit, int tokens = 1, int growth = 0)
+        : period_(period), limit_(limit), tokens_(tokens), growth_(growth) {}
 
     void buildNet() override {
         ++builds;
         Place* p = new Place(1, "P", this, false, 0);
         addPlace(p);
         for (int i = 0; i < tokens_; ++i) p->addToken(Ptr<Token>(new Token_int(i)));
-        auto* t = new Clock(1, "Tick", this, period_, limit_, &transitionsDestroyed);
+        auto* t = new Clock(1, "Tick", this, period_, limit_, &transitionsDestroyed, growth_);
         addTransition(t);
         NetClass::linkIntoTransition(p, t, 1);
         NetClass::linkOutOfTransition(t, p, 1);
@@ -184,6 +188,7 @@ private:
     double period_;
     int limit_;
     int tokens_;
+    int growth_;
 };
 
 }  // namespace simtest

@@ -4,6 +4,7 @@
 // values are analysed until the measures are accurate.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -42,8 +43,8 @@ bool endsWith(const std::string& text, const std::string& tail) {
 // stationarily from `startAt` to `stop`.
 struct StationarySetup {
     StationarySetup(int limit, double startAt, double stop, unsigned int maxRunTime, double epsMax = 1e-9,
-                    int tokens = 1)
-        : start(startAt), net(1.0, limit, tokens), stop_(stop), maxRunTime_(maxRunTime), epsMax_(epsMax) {}
+                    int tokens = 1, int growth = 0)
+        : start(startAt), net(1.0, limit, tokens, growth), stop_(stop), maxRunTime_(maxRunTime), epsMax_(epsMax) {}
     ~StationarySetup() { sim.reset(); }
 
     JournalMeasure* add(const char* name, Kind kind) {
@@ -56,13 +57,15 @@ struct StationarySetup {
         net.buildNet();
         net.createTokens();
         // As the command line gives it: one sampling point, no interval.
-        sim = std::make_unique<ProbeSimulation>(&net, start, DateTime(stop_), 1, 1, epsMax_, maxRunTime_);
+        sim = std::make_unique<ProbeSimulation>(&net, start, DateTime(stop_), 1, 1, epsMax_, maxRunTime_, 0.0,
+                                                "NULL", percentRule);
         sim->init();
         testsupport::CaptureStream capture(std::cout);
         sim->run_stationary(alpha);
         out = capture.text();
     }
 
+    bool percentRule = false;
     std::vector<std::string> journal;
     const DateTime start;
     ClockNet net;
@@ -214,4 +217,62 @@ TEST(StationaryRun, ADeadMarkingAtTheStartStopsAtOnceWithTheWarning) {
     EXPECT_NE(s.out.find(kFewBatches), std::string::npos) << s.out;
     EXPECT_NE(s.out.find(kDead), std::string::npos) << s.out;
     EXPECT_TRUE(endsWith(s.out, kRunTime)) << s.out;
+}
+
+// Batch values that keep rising show no steady state: the measure is named
+// and the verdict says so instead of the model time.
+TEST(StationaryRun, ADriftingMeasureIsNamedAndEndsTheRunWithoutASteadyState) {
+    StationarySetup s(1000000, 0.0, 3000.5, kNoLimit, 0.5);
+    JournalMeasure* m = s.add("Drift", Kind::TimeAveraged);
+    m->valueFn = [&] { return 1.0 + s.net.fires() / 1000.0; };
+    s.run();
+    EXPECT_FALSE(m->precisionReached());
+    EXPECT_TRUE(m->showsNoSteadyState());
+    EXPECT_EQ(m->batchCount(), 31u);  // the last closed by the event beyond the stop time
+    EXPECT_NE(s.out.find("WARNING: Measure Drift shows no steady state: its batch means stay correlated"),
+              std::string::npos)
+        << s.out;
+    EXPECT_EQ(s.out.find(kModelTime), std::string::npos) << s.out;
+    EXPECT_TRUE(endsWith(s.out, "\nABORTED SIMULATION. NO STEADY STATE FOUND.")) << s.out;
+}
+
+// Uncorrelated batch values reach the accuracy at a review (a power of two
+// of batches) once they are worth 200 independent values: 256 batches.
+TEST(StationaryRun, IndependentBatchValuesAreAccurateAtTheFirstReviewWithEnoughEvidence) {
+    StationarySetup s(1000000, 0.0, 1e9, kNoLimit, 0.05);
+    JournalMeasure* m = s.add("M", Kind::TimeAveraged);
+    std::uint64_t state = 11;
+    m->valueFn = [&state] {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return 10.0 + static_cast<double>(state >> 11) / 9007199254740992.0;
+    };
+    s.run();
+    EXPECT_TRUE(m->precisionReached());
+    EXPECT_FALSE(m->reachedOnlyByRule());
+    EXPECT_EQ(m->batchCount(), 256u);
+    EXPECT_EQ(s.net.fires(), 25600);
+    EXPECT_TRUE(m->batchEstimate().independent);
+    EXPECT_GE(m->batchEstimate().effectiveSize, 200.0);
+    EXPECT_NE(s.out.find("Measure M: "), std::string::npos) << s.out;
+    EXPECT_TRUE(endsWith(s.out, kSuccess)) << s.out;
+}
+
+// A queue that grows without bound: whatever its measures show, the net has
+// no steady state, and the run says so.
+TEST(StationaryRun, ANetWhoseQueuesGrowHasNoSteadyState) {
+    StationarySetup s(1000000, 0.0, 1000.5, kNoLimit, 0.05, 1, 1);  // one more token per firing
+    JournalMeasure* m = s.add("Level", Kind::TimeAveraged);
+    std::uint64_t state = 5;
+    m->valueFn = [&state] {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return 10.0 + static_cast<double>(state >> 11) / 9007199254740992.0;
+    };
+    s.run();
+    EXPECT_FALSE(m->showsNoSteadyState());  // the measure alone looks stationary
+    EXPECT_NE(s.out.find("WARNING: the net shows no steady state: the tokens on the places that its transitions "
+                         "take from rose steadily from 100 to 1001 over 11 batches"),
+              std::string::npos)
+        << s.out;
+    EXPECT_NE(s.out.find("no estimate of this run (Level) describes a long-run state."), std::string::npos) << s.out;
+    EXPECT_TRUE(endsWith(s.out, "\nABORTED SIMULATION. NO STEADY STATE FOUND.")) << s.out;
 }

@@ -384,3 +384,54 @@ TEST(Mm1Executable, RestartEstimatesARareProbabilityWithoutBias) {
     // The importance function has no estimate of its own.
     EXPECT_FALSE(contains(results, "Measure: ImportanceFunction\n\tMean"));
 }
+
+TEST(Mm1Executable, RestartFromALowestThresholdSplitsNothingAtTheStart) {
+    // With --thrmin 0 the start state (an empty queue) already lies on
+    // level 1. Nothing has been split there, so the path weighs 1: a weight
+    // of 1/repeats from the start divided every estimate by 2 (0.263 for the
+    // queue length 0.5).
+    const double exact = std::pow(0.5, 15);
+    TempDir dir;
+    dir.write("marking.xml", "<marking><token place=\"Server_idle\" value=\"0\"/>"
+                             "<token place=\"RareLevel\" value=\"15\"/></marking>\n");
+    const testsupport::RunResult r =
+        testsupport::run(MM1_EXE,
+                         {"-R", "--mstart", "0", "--mstop", "100000", "--repeats", "2", "--thrmin", "0", "--thrmax",
+                          "14", "--thrnumber", "13", "--batchtime", "100", "--seed", "5", "--confidence", "95",
+                          "--epsmax", "0", "--percentage", "false"},
+                         dir.path());
+    ASSERT_EQ(r.exitStatus, 0) << r.out << r.err;
+    const std::string results = dir.read("results.log");
+    const Estimate queue = estimateOf(results, "QueueLength");
+    EXPECT_NEAR(queue.mean, 0.5, 0.05);
+    EXPECT_LT(queue.low, 0.5);
+    EXPECT_GT(queue.high, 0.5);
+    const Estimate rare = estimateOf(results, "RareState");
+    EXPECT_NEAR(rare.mean / exact, 1.0, 0.25);
+    EXPECT_LT(rare.low, exact);
+    EXPECT_GT(rare.high, exact);
+}
+
+TEST(Mm1BusyExecutable, StationaryRunOfTheBusyQueueRestsOnLongBatches) {
+    // Utilisation 0.9: the mean queue length is 0.9^2 / 0.1 = 8.1 and
+    // P(N >= 10) = 0.9^10. The queue forgets slowly, so the 100-event
+    // batches are merged into long ones; the run says what its interval
+    // rests on.
+    TempDir dir;
+    fs::copy_file(std::string(SCPNSIM_SOURCE_DIR) + "/examples/mm1-busy/marking.xml", dir.path() / "marking.xml");
+    const testsupport::RunResult r =
+        testsupport::run(MM1_BUSY_EXE,
+                         {"-S", "--mstart", "0", "--mstop", "200000", "--secmax", "0", "--seed", "2718281828",
+                          "--epsmax", "0.0001", "--percentage", "false"},
+                         dir.path());
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "netname: mm1-busy\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "Measure QueueLength: ")) << r.out;
+    EXPECT_TRUE(contains(r.out, " batches of ")) << r.out;
+    const std::string results = dir.read("results.log");
+    const Estimate queue = estimateOf(results, "QueueLength");
+    EXPECT_NEAR(queue.mean, 8.1, 1.0);
+    EXPECT_LT(queue.high - queue.low, 3.0);
+    const Estimate rare = estimateOf(results, "RareState");
+    EXPECT_NEAR(rare.mean, std::pow(0.9, 10), 0.05);
+}
