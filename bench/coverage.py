@@ -105,6 +105,10 @@ CONFIGS = {
     "busy-restart": config("mm1-busy", 0.9, 30, RESTART + ["--epsmax", "10", "--secmax", "60", "--repeats", "3",
                                                            "--thrmin", "2", "--thrmax", "28", "--thrnumber", "5"],
                            "M/M/1 rho 0.9, RESTART thresholds 2..28 (5 inner), repeats 3, until 10 %"),
+    # The per-cent rule on: a sequential run that the rule ends at 10,000
+    # batches, with RareState (P(N >= 15)) far from 1 %.
+    "mm1-stat-rule": config("mm1", 0.5, 15, ["-S", "--mstart", "0", "--mstop", "0", "--epsmax", "1", "--secmax", "20"],
+                           "M/M/1 rho 0.5, stationary until 1 % with the per-cent rule, k = 15"),
     # The main job: the shipped model's transient run.
     "main-transient": {"program": "scpnsim", "marking": None, "args": MAIN_JOB, "exact": None,
                        "what": "shipped model, the main job (transient, 5 points, until 5 %)"},
@@ -175,8 +179,11 @@ def with_options(args, extra):
     return args
 
 
+BUILD = release_build.BUILD
+
+
 def run_once(cfg, seed, extra, workdir_parent):
-    exe = os.path.join(release_build.BUILD, cfg["program"])
+    exe = os.path.join(BUILD, cfg["program"])
     work = tempfile.mkdtemp(prefix="scpn-coverage-", dir=workdir_parent)
     try:
         if cfg["marking"] is None:
@@ -195,7 +202,7 @@ def run_once(cfg, seed, extra, workdir_parent):
             results = parse_results(f.read())
         verdict = next((v for v in VERDICTS if v in done.stdout), "none")
         warnings = len(re.findall(r"^WARNING: Measure .* per-cent rule", done.stdout, re.M))
-        drift = len(re.findall(r"^WARNING: Measure .* shows no steady state", done.stdout, re.M))
+        drift = len(re.findall(r"^WARNING: (Measure .* shows|the net shows) no steady state", done.stdout, re.M))
         return {"seed": seed, "results": results, "basis": parse_basis(done.stdout), "verdict": verdict,
                 "rule_warnings": warnings, "drift_warnings": drift, "seconds": seconds}
     finally:
@@ -221,11 +228,11 @@ def pooled_reference(cfg, seconds, seed):
             shutil.copy(os.path.join(ROOT, "examples", "basic", "marking.xml"), work)
             exe = os.path.join(release_build.BUILD, "scpnsim")
             done = subprocess.run([exe] + args, cwd=work, capture_output=True, text=True)
-            m = re.search(r"replications completed: (\d+)", done.stdout)
+            counts = re.findall(r"replications completed: (\d+)", done.stdout)
             with open(os.path.join(work, "results.log")) as f:
                 text = f.read()
             with open(path, "w") as f:
-                f.write(f"# replications: {m.group(1) if m else '?'}\n" + text)
+                f.write(f"# replications: {counts[-1] if counts else '?'}\n" + text)
         finally:
             shutil.rmtree(work, ignore_errors=True)
     with open(path) as f:
@@ -246,7 +253,7 @@ def wilson(k, n, z=1.96):
 def report(cfg, runs, reference, reference_note, extra):
     n = len(runs)
     print(f"\n== {cfg['name']}: {cfg['what']}")
-    print(f"   {cfg['program']} {' '.join(with_options(cfg['args'], extra))}  ({n} runs)")
+    print(f"   {os.path.join(BUILD, cfg['program'])} {' '.join(with_options(cfg['args'], extra))}  ({n} runs)")
     if reference_note:
         print(f"   reference: {reference_note}")
     header = (f"   {'measure':<19} {'time':>6} {'exact':>12} {'coverage':>14} {'+-':>5} {'95% Wilson':>13}"
@@ -319,7 +326,13 @@ def main():
     parser.add_argument("--extra", default="", help="options for every run (replacing the configuration's own)")
     parser.add_argument("--pool-seconds", type=int, default=900)
     parser.add_argument("--no-build", action="store_true", help="use build-rel as it is")
+    parser.add_argument("--build", help="run the programs of this build folder instead (implies --no-build), "
+                                        "for example a build of an older commit")
     options = parser.parse_args()
+    global BUILD
+    if options.build:
+        BUILD = os.path.abspath(options.build)
+        options.no_build = True
     if options.list or not options.configs:
         for name, cfg in CONFIGS.items():
             print(f"{name:<18} {cfg['what']}")

@@ -27,7 +27,7 @@ std::string percent(double fraction) {
 std::string Simulation::batchLengthText(std::size_t units) const {
     std::ostringstream s;
     if (simulationType == 2)
-        s << static_cast<double>(units) * samplingInterval << " units of main-path model time";
+        s << static_cast<double>(units) * samplingInterval << " s of main-path model time";
     else
         s << units * static_cast<std::size_t>(kStationaryBatchEvents) << " events";
     return s.str();

@@ -608,21 +608,36 @@ TEST(MeasureObjPrecisionTest, SuccessByThePerCentRuleIsKnownAsSuch) {
     EXPECT_FALSE(m.reachedOnlyByRule());
 }
 
+namespace {
+// Feeds `count` batch values from `value(n)` to a one-point stationary
+// measure, analysing from the fifth on as the driver does; the result of the
+// last analysis.
+template <class Value>
+bool analyseSeries(ProbeMeasure& m, unsigned count, Value value, unsigned* firstReached = nullptr) {
+    m.prepareRun(1);
+    double alpha = 0.2;
+    bool reached = false;
+    for (unsigned n = 1; n <= count; ++n) {
+        m.addBatchValue(value(n));
+        if (n > 4) reached = m.makeStationaryAnalysis(alpha, 0.0, 0.0);
+        if (reached && firstReached != nullptr && *firstReached == 0) *firstReached = n;
+    }
+    return reached;
+}
+}  // namespace
+
 // A stationary measure is judged at reviews only (a power of two of batch
 // values), on batches that pass the correlation test and are worth at
 // least 200 independent values.
 TEST(MeasureObjStationaryTest, AccuracyIsDecidedAtReviewsWithEnoughEvidence) {
     ProbeMeasure m("M");
-    m.prepareRun(1);
     m.setEpsMax(0.05);
-    double alpha = 0.2;
     std::uint64_t state = 3;
     unsigned reachedAt = 0;
-    for (unsigned n = 1; n <= 2000 && reachedAt == 0; ++n) {
+    analyseSeries(m, 2000, [&state](unsigned) {
         state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-        m.addBatchValue(10.0 + static_cast<double>(state >> 11) / 9007199254740992.0);
-        if (n > 4 && m.makeStationaryAnalysis(alpha, 0.0, 0.0)) reachedAt = n;
-    }
+        return 10.0 + static_cast<double>(state >> 11) / 9007199254740992.0;
+    }, &reachedAt);
     // Epsilon is below 5 % from the first analyses on.
     EXPECT_EQ(reachedAt, 256u);
     EXPECT_FALSE(m.reachedOnlyByRule());
@@ -633,19 +648,11 @@ TEST(MeasureObjStationaryTest, AccuracyIsDecidedAtReviewsWithEnoughEvidence) {
 TEST(MeasureObjStationaryTest, ThePerCentRuleGrantsFromTenThousandValuesAndSaysSo) {
     for (bool rule : {false, true}) {
         ProbeMeasure m("M");
-        m.prepareRun(1);
         m.setEpsMax(1e-6);  // never met
         m.setPercentRule(rule);
-        double alpha = 0.2;
-        bool reached = false;
-        for (unsigned n = 1; n <= 10000; ++n) {
-            m.addBatchValue(n % 2 == 0 ? 1.0 : 3.0);
-            if (n > 4) reached = m.makeStationaryAnalysis(alpha, 0.0, 0.0);
-            if (n < 10000) {
-                ASSERT_FALSE(reached) << n;
-            }
-        }
-        EXPECT_EQ(reached, rule);
+        unsigned first = 0;
+        EXPECT_EQ(analyseSeries(m, 10000, [](unsigned n) { return n % 2 == 0 ? 1.0 : 3.0; }, &first), rule);
+        EXPECT_EQ(first, rule ? 10000u : 0u);
         EXPECT_EQ(m.reachedOnlyByRule(), rule);
     }
 }
@@ -653,16 +660,9 @@ TEST(MeasureObjStationaryTest, ThePerCentRuleGrantsFromTenThousandValuesAndSaysS
 TEST(MeasureObjStationaryTest, AMeanThatStaysZeroIsAccurateOnlyByTheRule) {
     for (bool rule : {false, true}) {
         ProbeMeasure m("M");
-        m.prepareRun(1);
         m.setEpsMax(0.1);
         m.setPercentRule(rule);
-        double alpha = 0.2;
-        bool answer = false;
-        for (unsigned n = 1; n <= 10000; ++n) {
-            m.addBatchValue(0.0);
-            if (n > 4) answer = m.makeStationaryAnalysis(alpha, 0.0, 0.0);
-        }
-        EXPECT_EQ(answer, rule);
+        EXPECT_EQ(analyseSeries(m, 10000, [](unsigned) { return 0.0; }), rule);
         EXPECT_EQ(m.precisionReached(), rule);
         EXPECT_EQ(m.reachedOnlyByRule(), rule);
         EXPECT_EQ(m.Epsilon.back(), 0.0);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -33,6 +34,14 @@ int countOf(const std::string& text, const std::string& part) {
     int n = 0;
     for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
     return n;
+}
+
+// Independent values, uniform in [10, 11), from a fixed generator.
+std::function<double()> uniformAboveTen(std::uint64_t seed) {
+    return [state = seed]() mutable {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return 10.0 + static_cast<double>(state >> 11) / 9007199254740992.0;
+    };
 }
 
 bool endsWith(const std::string& text, const std::string& tail) {
@@ -241,11 +250,7 @@ TEST(StationaryRun, ADriftingMeasureIsNamedAndEndsTheRunWithoutASteadyState) {
 TEST(StationaryRun, IndependentBatchValuesAreAccurateAtTheFirstReviewWithEnoughEvidence) {
     StationarySetup s(1000000, 0.0, 1e9, kNoLimit, 0.05);
     JournalMeasure* m = s.add("M", Kind::TimeAveraged);
-    std::uint64_t state = 11;
-    m->valueFn = [&state] {
-        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-        return 10.0 + static_cast<double>(state >> 11) / 9007199254740992.0;
-    };
+    m->valueFn = uniformAboveTen(11);
     s.run();
     EXPECT_TRUE(m->precisionReached());
     EXPECT_FALSE(m->reachedOnlyByRule());
@@ -262,11 +267,7 @@ TEST(StationaryRun, IndependentBatchValuesAreAccurateAtTheFirstReviewWithEnoughE
 TEST(StationaryRun, ANetWhoseQueuesGrowHasNoSteadyState) {
     StationarySetup s(1000000, 0.0, 1000.5, kNoLimit, 0.05, 1, 1);  // one more token per firing
     JournalMeasure* m = s.add("Level", Kind::TimeAveraged);
-    std::uint64_t state = 5;
-    m->valueFn = [&state] {
-        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-        return 10.0 + static_cast<double>(state >> 11) / 9007199254740992.0;
-    };
+    m->valueFn = uniformAboveTen(5);
     s.run();
     EXPECT_FALSE(m->showsNoSteadyState());  // the measure alone looks stationary
     EXPECT_NE(s.out.find("WARNING: the net shows no steady state: the tokens on the places that its transitions "

@@ -350,6 +350,18 @@ Estimate estimateOf(const std::string& results, const std::string& measure) {
     return e;
 }
 
+// A RESTART run of P(N >= 15) bounded by model time (main path 100,000), so
+// that it is the same on any machine; thresholds from `thrmin` to 14.
+testsupport::RunResult runRestart(TempDir& dir, const char* thrmin, const char* thrnumber) {
+    dir.write("marking.xml", "<marking><token place=\"Server_idle\" value=\"0\"/>"
+                             "<token place=\"RareLevel\" value=\"15\"/></marking>\n");
+    return testsupport::run(MM1_EXE,
+                            {"-R", "--mstart", "0", "--mstop", "100000", "--repeats", "2", "--thrmin", thrmin,
+                             "--thrmax", "14", "--thrnumber", thrnumber, "--batchtime", "100", "--seed", "5",
+                             "--confidence", "95", "--epsmax", "0", "--percentage", "false"},
+                            dir.path());
+}
+
 }  // namespace
 
 TEST(Mm1Executable, RestartEstimatesARareProbabilityWithoutBias) {
@@ -362,14 +374,7 @@ TEST(Mm1Executable, RestartEstimatesARareProbabilityWithoutBias) {
     // running estimates gave 9.2e-5 [9.1e-5; 9.3e-5] for 3.05e-5.
     const double exact = std::pow(0.5, 15);
     TempDir dir;
-    dir.write("marking.xml", "<marking><token place=\"Server_idle\" value=\"0\"/>"
-                             "<token place=\"RareLevel\" value=\"15\"/></marking>\n");
-    const testsupport::RunResult r =
-        testsupport::run(MM1_EXE,
-                         {"-R", "--mstart", "0", "--mstop", "100000", "--repeats", "2", "--thrmin", "1", "--thrmax",
-                          "14", "--thrnumber", "12", "--batchtime", "100", "--seed", "5", "--confidence", "95",
-                          "--epsmax", "0", "--percentage", "false"},
-                         dir.path());
+    const testsupport::RunResult r = runRestart(dir, "1", "12");
     ASSERT_EQ(r.exitStatus, 0) << r.out << r.err;
     EXPECT_TRUE(contains(r.out, "\nABORT SIMULATION. REACHED MAXIMUM MODEL TIME.")) << r.out;
     const std::string results = dir.read("results.log");
@@ -392,14 +397,7 @@ TEST(Mm1Executable, RestartFromALowestThresholdSplitsNothingAtTheStart) {
     // queue length 0.5).
     const double exact = std::pow(0.5, 15);
     TempDir dir;
-    dir.write("marking.xml", "<marking><token place=\"Server_idle\" value=\"0\"/>"
-                             "<token place=\"RareLevel\" value=\"15\"/></marking>\n");
-    const testsupport::RunResult r =
-        testsupport::run(MM1_EXE,
-                         {"-R", "--mstart", "0", "--mstop", "100000", "--repeats", "2", "--thrmin", "0", "--thrmax",
-                          "14", "--thrnumber", "13", "--batchtime", "100", "--seed", "5", "--confidence", "95",
-                          "--epsmax", "0", "--percentage", "false"},
-                         dir.path());
+    const testsupport::RunResult r = runRestart(dir, "0", "13");
     ASSERT_EQ(r.exitStatus, 0) << r.out << r.err;
     const std::string results = dir.read("results.log");
     const Estimate queue = estimateOf(results, "QueueLength");
