@@ -24,8 +24,16 @@ BatchMeans::BatchMeans(const Rules& rules) : rules_(rules) {
 }
 
 void BatchMeans::add(double value, double weight) {
-    auto fold = [first = units_ == 0](UnitSums& u, double x, double l) {
-        if (first) u.shift = l != 0.0 ? x / l : 0.0;
+    // A unit of no weight adds nothing to a weighted sum, whatever its value
+    // (which may then be anything, even not a number).
+    const double integral = weight != 0.0 ? weight * value : 0.0;
+    auto fold = [](UnitSums& u, double x, double l) {
+        // The sums are taken about the ratio of the first unit that has a
+        // weight; units without one add nothing to them whatever the shift.
+        if (!u.shifted && l != 0.0) {
+            u.shift = x / l;
+            u.shifted = true;
+        }
         const double z = x - u.shift * l;
         u.x += x;
         u.l += l;
@@ -33,9 +41,9 @@ void BatchMeans::add(double value, double weight) {
         u.zl += z * l;
         u.ll += l * l;
     };
-    fold(weightedUnits_, weight * value, weight);
+    fold(weightedUnits_, integral, weight);
     fold(plainUnits_, value, 1.0);
-    partial_.add({weight * value, weight, value, 1.0});
+    partial_.add({integral, weight, value, 1.0});
     ++units_;
     plainSum_ += value;
     if (plainSum_ != 0.0) someNonZero_ = true;
@@ -54,12 +62,17 @@ void BatchMeans::add(double value, double weight) {
 }
 
 void BatchMeans::mergePairs(std::vector<Pair>& series) {
-    // With an odd count the oldest batch is left out: it lies nearest to
-    // the start, where a warm-up would be.
-    const std::size_t first = series.size() % 2;
+    // With an odd count the oldest three merge into one: nothing is left
+    // out, and the ratio estimator takes a batch of another length in its
+    // stride.
     std::vector<Pair> merged;
     merged.reserve(series.size() / 2);
-    for (std::size_t i = first; i + 1 < series.size(); i += 2)
+    std::size_t i = 0;
+    if (series.size() % 2 != 0 && series.size() >= 3) {
+        merged.push_back({series[0].x + series[1].x + series[2].x, series[0].l + series[1].l + series[2].l});
+        i = 3;
+    }
+    for (; i + 1 < series.size(); i += 2)
         merged.push_back({series[i].x + series[i + 1].x, series[i].l + series[i + 1].l});
     series.swap(merged);
 }
@@ -124,13 +137,19 @@ BatchMeans::Estimate BatchMeans::analyse(double alpha) const {
     Estimate e;
     if (batches_.size() < 2) return e;
 
-    double totalLength = 0.0;
+    // The estimate is the whole run's: every stored batch and the one being
+    // filled. The interval and the test read the complete batches.
+    double totalLength = partial_.length;
     for (const Batch& b : batches_) totalLength += b.length;
     const bool weighted = totalLength > 0.0;
+    auto pairOf = [weighted](const Batch& b) { return weighted ? Pair{b.integral, b.length} : Pair{b.sum, b.count}; };
     std::vector<Pair> series;
     series.reserve(batches_.size());
-    for (const Batch& b : batches_)
-        series.push_back(weighted ? Pair{b.integral, b.length} : Pair{b.sum, b.count});
+    for (const Batch& b : batches_) series.push_back(pairOf(b));
+    std::vector<Pair> whole = series;
+    whole.push_back(pairOf(partial_));
+    const double ratio = ratioOf(whole);
+
     std::size_t unitsPer = size_;
     while (series.size() >= 2 * rules_.minimumBatches) {
         mergePairs(series);
@@ -138,7 +157,6 @@ BatchMeans::Estimate BatchMeans::analyse(double alpha) const {
     }
 
     const std::size_t n = series.size();
-    const double ratio = ratioOf(series);
     double residuals = 0.0, length = 0.0;
     for (const Pair& p : series) {
         const double r = p.x - ratio * p.l;
@@ -156,6 +174,7 @@ BatchMeans::Estimate BatchMeans::analyse(double alpha) const {
     e.halfWidth = std::sqrt(variance / static_cast<double>(n)) * t;
     e.batches = n;
     e.batchUnits = unitsPer;
+    e.meanLength = meanLength;
     e.lag1 = lag1Correlation(series, ratio);
     e.independent = !significant(e.lag1, n, rules_.testLevel);
     e.drifting = significant(e.lag1, n, rules_.driftLevel);

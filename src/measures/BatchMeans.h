@@ -17,7 +17,9 @@
 //    the run.
 //  - Batches. The interval rests on the longest batches that leave at least
 //    minimumBatches of them: the stored ones, merged pairwise while at least
-//    2 * minimumBatches remain, so between minimumBatches and twice as many.
+//    2 * minimumBatches remain (an odd oldest one joins the first pair), so
+//    between minimumBatches and twice as many. The estimate itself is the
+//    whole run's, the batch being filled included.
 //    Long batches are what makes batch means independent; with this many of
 //    them (Schmeiser 1982, "Batch size effects in the analysis of
 //    simulation output", found 10 to 30 best) the t quantile costs little
@@ -63,7 +65,8 @@ public:
         double variance = 0.0;       // of the batch values the interval rests on
         double halfWidth = 0.0;
         std::size_t batches = 0;     // batches the interval rests on
-        std::size_t batchUnits = 0;  // units per such batch
+        std::size_t batchUnits = 0;  // units per such batch (the oldest may hold 1.5 times as many)
+        double meanLength = 0.0;     // their mean weight: model time, or units where there is none
         double lag1 = 0.0;           // lag-1 correlation of their means (von Neumann's estimate)
         bool independent = false;    // the correlation is not significant at testLevel
         bool drifting = false;       // it is significant at driftLevel
@@ -129,6 +132,7 @@ private:
     // Sums over all units, about the first unit's value (z = x - shift * l),
     // for the variance of a single unit.
     struct UnitSums {
+        bool shifted = false;
         double shift = 0.0;
         double x = 0.0, l = 0.0, zz = 0.0, zl = 0.0, ll = 0.0;
     };

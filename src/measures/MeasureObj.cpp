@@ -213,7 +213,8 @@ bool MeasureObj::makeStationaryAnalysis(double& alpha, double, double) {
     const BatchMeans::Estimate e = block.analyse(alpha);
     if (!e.valid) return precision_reached;
     batchEstimate_ = e;
-    const unsigned samples = static_cast<unsigned>(std::min<std::size_t>(block.units(), ~0u));
+    const std::size_t units = block.units();
+    const unsigned samples = static_cast<unsigned>(std::min<std::size_t>(units, ~0u));
 
     // Only the newest estimate is ever read: the lists hold one entry each
     // instead of one per analysis, which a long run would pile up.
@@ -222,8 +223,9 @@ bool MeasureObj::makeStationaryAnalysis(double& alpha, double, double) {
     DeltaX.assign(1, e.halfWidth);
 
     if (e.mean == 0.0) {
-        // No relative error can be formed. The answer says whether the
-        // values moved away from 0 at all; accuracy is granted only by the
+        // No relative error can be formed, so nothing shows the accuracy
+        // (values that moved and came back to a sum of exactly 0 no more
+        // than values that never moved). Accuracy is granted only by the
         // per-cent rule, as to every measure from its last step on, so that
         // a measure that never leaves 0 cannot hold a run forever.
         Epsilon.assign(1, 0.0);
@@ -232,9 +234,8 @@ bool MeasureObj::makeStationaryAnalysis(double& alpha, double, double) {
             reachedByRule_ = true;
             missedPoints_ = decidedPoints_ = 1;
             largestEpsilon_ = 0.0;
-            return true;
         }
-        return block.someNonZero();
+        return precision_reached;
     }
     Epsilon.assign(1, e.halfWidth / e.mean);  // the sign of the mean is kept
     // Accuracy is decided at reviews only, when the values have doubled
@@ -242,8 +243,7 @@ bool MeasureObj::makeStationaryAnalysis(double& alpha, double, double) {
     // thousands of chances that a noisy variance falls below the bound, and
     // stop on estimates that are too low with intervals that are too narrow.
     // Where the per-cent rule grants accuracy, every analysis decides.
-    const bool review = (samples >= 32 && (samples & (samples - 1)) == 0) ||
-                        (percent_rule && samples >= 10 * PREC_LIMIT);
+    const bool review = (units >= 32 && (units & (units - 1)) == 0) || (percent_rule && units >= 10 * PREC_LIMIT);
     const bool evidence = review && e.independent && e.batches >= block.rules().minimumBatches &&
                           e.effectiveSize >= block.rules().minimumEffective &&
                           !(e.noSpread && samples < spreadlessMinimum(alpha, EpsMax));
@@ -269,7 +269,7 @@ bool MeasureObj::measure_reached_precision(unsigned samples, unsigned points, bo
         // No relative half-width at all counts as a miss: nothing shows the
         // accuracy.
         if (Epsilon.empty() || misses(Epsilon.back()) || unprovenPoints > 0) missed = 1;
-        if (!Epsilon.empty()) largest = std::fabs(Epsilon.back());
+        if (!Epsilon.empty()) largest = std::fabs(Epsilon.back());  // NaN stays NaN
     } else {
         for (double eps : Epsilon) {
             if (misses(eps)) ++missed;
@@ -278,7 +278,8 @@ bool MeasureObj::measure_reached_precision(unsigned samples, unsigned points, bo
         }
         missed += unprovenPoints;
     }
-    const bool reached = static_cast<double>(missed) <= allowed;
+    // Not a number is never accurate, whatever the per-cent rule allows.
+    const bool reached = static_cast<double>(missed) <= allowed && !std::isnan(largest);
     reachedByRule_ = reached && missed > 0;
     missedPoints_ = missed;
     decidedPoints_ = points;

@@ -149,20 +149,21 @@ public:
     // Returns precision_reached.
     bool makeTransientAnalysis(double& alpha, double x, int a, bool check);
     // Analyses the batch values of the first block (see BatchMeans: longer
-    // batches made of them, a warm-up deleted, batches long enough that
+    // batches made of them, whole from the start, batches long enough that
     // their means show no significant lag-1 correlation): mean, variance,
     // half-width, relative half-width, accuracy decision. Each analysis
     // replaces the last one's entries in the four result lists, so that
     // they do not grow with the run. The estimate counts as accurate only
-    // when it rests on at least the rules' minimum number of batches, the
-    // correlation test accepts them and, if they show no spread, on at least
-    // spreadlessMinimum values. With a mean of exactly 0 the relative
-    // half-width is 0 and the result tells whether any partial sum of the
-    // values was non-zero; the accuracy is decided only by the per-cent
-    // rule, from 10,000 values on, as for any other measure. With fewer
-    // than two values nothing can be estimated: nothing is appended and
-    // precision_reached is returned unchanged (the driver analyses only
-    // from five values on). The two times are not used.
+    // when it rests on at least the rules' minimum number of batches worth
+    // 200 independent values, the correlation test accepts them and, if
+    // they show no spread, on at least spreadlessMinimum values; and it is
+    // decided at reviews only (a power of two of values). With a mean of
+    // exactly 0 the relative half-width is 0 and nothing shows the accuracy:
+    // it is granted only by the per-cent rule, from 10,000 values on, as to
+    // any other measure. With fewer than two values nothing can be
+    // estimated: nothing is appended and precision_reached is returned
+    // unchanged (the driver analyses only from five values on). The two
+    // times are not used.
     //
     // Batches of a fixed number of events last different model times, and a
     // time average over the whole run weights each batch by its length: the
@@ -179,7 +180,8 @@ public:
     // per-cent rule on, PrecPortion drops by 0.1 per thousand samples (down
     // to 0). single looks at the last relative half-width only; none at all
     // counts as a miss. Points whose estimate is no evidence yet (see
-    // unprovenPoints) miss too.
+    // unprovenPoints) miss too. A relative half-width that is not a number
+    // is never accurate, not even by the per-cent rule.
     bool measure_reached_precision(unsigned samples, unsigned points, bool single);
 
     // --- results file ------------------------------------------------------------------

@@ -24,12 +24,14 @@ std::string percent(double fraction) {
 
 }  // namespace
 
-std::string Simulation::batchLengthText(std::size_t units) const {
+std::string Simulation::batchLengthText(const BatchMeans::Estimate& e) const {
     std::ostringstream s;
+    // A RESTART batch ends at the first main-path event after its point, so
+    // its length is measured, not counted.
     if (simulationType == 2)
-        s << static_cast<double>(units) * samplingInterval << " s of main-path model time";
+        s << e.meanLength << " s of main-path model time on average";
     else
-        s << units * static_cast<std::size_t>(kStationaryBatchEvents) << " events";
+        s << e.batchUnits * static_cast<std::size_t>(kStationaryBatchEvents) << " events";
     return s.str();
 }
 
@@ -44,7 +46,7 @@ bool Simulation::reviewEstimates() {
                 std::cout << "Measure " << name << ": " << m->observationCount() << " replications." << std::endl;
         } else if (m->batchEstimate().valid) {
             const BatchMeans::Estimate& e = m->batchEstimate();
-            std::cout << "Measure " << name << ": " << e.batches << " batches of " << batchLengthText(e.batchUnits)
+            std::cout << "Measure " << name << ": " << e.batches << " batches of " << batchLengthText(e)
                       << " (lag-1 correlation " << e.lag1 << (e.independent ? "" : ", significant") << ")."
                       << std::endl;
         }
@@ -72,7 +74,7 @@ bool Simulation::reviewEstimates() {
             const BatchMeans::Estimate& e = m->batchEstimate();
             std::cout << "WARNING: Measure " << name
                       << " shows no steady state: its batch means stay correlated (lag-1 correlation "
-                      << e.lag1 << " over " << e.batches << " batches of " << batchLengthText(e.batchUnits)
+                      << e.lag1 << " over " << e.batches << " batches of " << batchLengthText(e)
                       << "); it drifts, or its correlations outlast the run, and its interval is not "
                          "to be trusted."
                       << std::endl;

@@ -91,14 +91,15 @@ void Simulation::advanceRestartPoint() {
     const double interval = samplingInterval;
     const double k = std::floor((currentSimulationTime - startTime) / interval) + 1.0;
     DateTime next = startTime + k * interval;
-    if (!(next > currentSimulationTime)) next = DateTime(std::nextafter(currentSimulationTime.FullDateTime(), HUGE_VAL));
+    // Where the points can no longer be told apart, the next event ends the
+    // next batch.
+    if (!std::isfinite(k) || !(next > currentSimulationTime))
+        next = DateTime(std::nextafter(currentSimulationTime.FullDateTime(), HUGE_VAL));
     nextSamplingTime = next;
 }
 
 void Simulation::crossLevels(int& current, int next, int repeats) {
     if (next < current) {
-        // Without a snapshot nothing is split: the path is the whole run.
-        if (savedStates.empty()) fireWeight = 1.0;
         while (next < current && !savedStates.empty()) {
             SimSavedState& top = savedStates.back();
             if (top.getTrials() > 0) {
@@ -109,17 +110,20 @@ void Simulation::crossLevels(int& current, int next, int repeats) {
             } else {
                 // The last retrial goes on as the main path.
                 delete_last_simulation_state();
-                fireWeight *= repeats;
                 if (!savedStates.empty()) current = savedStates.back().getStateLevel();
             }
         }
     } else if (next > current) {
         // One snapshot however many levels were climbed.
         save_simulation_state(next);
-        fireWeight /= repeats;
         savedStates.back().setTrials(repeats - 1);
     }
     current = next;
+    // 1/repeats for every split the path went through, that is for every
+    // snapshot on the stack (without one nothing is split: the path is the
+    // whole run). Computed afresh rather than multiplied and divided, so that
+    // rounding cannot make it drift over a long run.
+    fireWeight = std::pow(static_cast<double>(repeats), -static_cast<double>(savedStates.size()));
 }
 
 void Simulation::run_restart(double& alphaArg, int repeats, double thrmin, double thrmax, int thrnumber) {
@@ -204,9 +208,9 @@ bool Simulation::run_restart_iterative(int repeats, double thrmin, double thrmax
         eventTime = b->getTime();
         updateSimulationTime(eventTime);
 
-        // Only the path that goes on after the last retrial counts toward
-        // the model time of the estimate.
-        if (savedStates.empty() || savedStates.back().getTrials() == 0) {
+        // Only the main path (no snapshot with retrials left) counts toward
+        // the model time of the estimate: restartTime is then its clock.
+        if (onMainPath()) {
             restartTime += currentSimulationTime - lastAccounting;
             lastAccounting = currentSimulationTime;
         }

@@ -203,8 +203,8 @@ protected:
     // measure that shows no steady state; true when there is one of the
     // latter, whose verdict is then "NO STEADY STATE FOUND".
     bool reviewEstimates();
-    // The length of a batch of `units` driver batches, as the warnings say it.
-    std::string batchLengthText(std::size_t units) const;
+    // The length of the batches of an estimate, as the warnings say it.
+    std::string batchLengthText(const BatchMeans::Estimate& e) const;
     // The names of the measures a run estimates, comma-separated.
     std::string estimatedNames() const;
 

@@ -235,3 +235,16 @@ TEST(RunFeed, TimeGoingBackOutsideATransientRunRestartsNothing) {
     EXPECT_EQ((*seriesNamed(s, "P"))["points"].size(), 2u);
     EXPECT_TRUE(s["run"]["replications"].is_null());
 }
+
+TEST(RunFeed, EveryModesVerdictIsTheRunsVerdict) {
+    for (const char* verdict : {"ABORTED SIMULATION. NO STEADY STATE FOUND.",
+                                "ABORTED SIMULATION. REACHED MAXIMUM MODEL TIME.", "RESTART simulation finished.",
+                                "ABORT SIMULATION. NO STEADY STATE FOUND."}) {
+        RunFeed f;
+        f.beginRun();
+        f.consoleLine("WARNING: Measure C1_in_use shows no steady state: its batch means stay correlated");
+        EXPECT_TRUE(f.snapshot()["run"]["verdict"].is_null()) << "a warning is no verdict";
+        f.consoleLine(verdict);
+        EXPECT_EQ(f.snapshot()["run"]["verdict"], verdict);
+    }
+}

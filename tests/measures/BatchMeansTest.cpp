@@ -118,13 +118,80 @@ TEST(BatchMeansEstimate, TheIntervalRestsOnTheLongestBatchesThatLeaveTheMinimum)
     EXPECT_EQ(e.batches, 10u);
     EXPECT_EQ(e.batchUnits, 4u);
     EXPECT_NEAR(e.mean, sum / 40.0, 1e-12);
-    // 39 units: 19 batches of 2 after the oldest unit is left out.
+    // 39 units: 19 batches of 2, the oldest of 3; nothing is left out.
     BatchMeans odd(rules(64, 10));
     for (int i = 0; i < 39; ++i) odd.add(1.0 + i % 2, 1.0);
     const BatchMeans::Estimate f = odd.analyse(0.2);
     EXPECT_EQ(f.batches, 19u);
     EXPECT_EQ(f.batchUnits, 2u);
-    EXPECT_DOUBLE_EQ(f.mean, 1.5);  // units 2 to 39: nineteen pairs (2, 1)
+    EXPECT_DOUBLE_EQ(f.mean, 58.0 / 39.0);  // twenty 1s and nineteen 2s
+    // The batch being filled counts for the estimate: with 64 stored batches
+    // of 2 units plus one unit, the estimate is that of all 129 units.
+    BatchMeans partly(rules(64, 10));
+    for (int i = 0; i < 129; ++i) partly.add(i == 128 ? 130.0 : 1.0, 1.0);
+    EXPECT_EQ(partly.storedBatches(), 32u);
+    EXPECT_EQ(partly.batchUnits(), 4u);
+    EXPECT_DOUBLE_EQ(partly.analyse(0.2).mean, 258.0 / 129.0);
+}
+
+TEST(BatchMeansEstimate, TheRatioEstimatorsVarianceAndEffectiveSize) {
+    // Four units (value, weight): integrals 2, 2, 9, 3 over lengths 1, 2, 3, 1:
+    // R = 16 / 7; residuals I - R L: -2/7, -18/7, 15/7, 5/7; s^2 = (4 + 324 +
+    // 225 + 25) / 49 / 3; the variance is s^2 / Lbar^2 with Lbar = 7/4.
+    BatchMeans b;
+    b.add(2.0, 1.0);
+    b.add(1.0, 2.0);
+    b.add(3.0, 3.0);
+    b.add(3.0, 1.0);
+    const BatchMeans::Estimate e = b.analyse(0.2);
+    ASSERT_TRUE(e.valid);
+    EXPECT_DOUBLE_EQ(e.mean, 16.0 / 7.0);
+    const double s2 = (4.0 + 324.0 + 225.0 + 25.0) / 49.0 / 3.0;
+    const double variance = s2 / (49.0 / 16.0);
+    EXPECT_NEAR(e.variance, variance, 1e-12);
+    EXPECT_NEAR(e.halfWidth, std::sqrt(variance / 4.0) * student_distr(3, 0.9), 1e-12);
+    EXPECT_DOUBLE_EQ(e.meanLength, 7.0 / 4.0);
+    // Each unit is a batch here: the run is worth exactly its four units.
+    EXPECT_NEAR(e.effectiveSize, 4.0, 1e-9);
+}
+
+TEST(BatchMeansEstimate, ALargeLevelCostsNoPrecision) {
+    // Values of about 1e8 that differ in their last digits: the sums are
+    // taken about the first value, so the spread is not lost in rounding.
+    BatchMeans b;
+    Lcg random(13);
+    for (int i = 0; i < 4096; ++i) b.add(1e8 + random.next(), 1.0);
+    const BatchMeans::Estimate e = b.analyse(0.2);
+    EXPECT_NEAR(e.mean, 1e8 + 0.5, 0.05);
+    // Batches of b units have a variance of (1/12) / b.
+    EXPECT_NEAR(std::sqrt(e.variance * static_cast<double>(e.batchUnits)), std::sqrt(1.0 / 12.0), 0.1);
+    EXPECT_GT(e.effectiveSize, 4096 / 3.0);
+    EXPECT_LT(e.effectiveSize, 4096 * 3.0);
+    // A first unit without weight (every event at one instant) neither sets
+    // the shift nor, whatever its value, enters a weighted sum.
+    BatchMeans late;
+    late.add(std::nan(""), 0.0);
+    Lcg again(13);
+    for (int i = 0; i < 4096; ++i) late.add(1e8 + again.next(), 1.0);
+    const BatchMeans::Estimate f = late.analyse(0.2);
+    EXPECT_NEAR(f.mean, e.mean, 1e-6);
+    EXPECT_TRUE(std::isfinite(f.variance));
+    EXPECT_GT(f.effectiveSize, 4096 / 3.0);
+    EXPECT_LT(f.effectiveSize, 4096 * 3.0);
+}
+
+TEST(BatchMeansTrend, KendallsStatisticOfTheStoredBatches) {
+    BatchMeans rising(rules(64, 10));
+    for (int i = 0; i < 10; ++i) rising.add(i, 1.0);
+    // All 45 pairs rise: S = 45 over sqrt(10 * 9 * 25 / 18).
+    EXPECT_NEAR(rising.trend(), 45.0 / std::sqrt(125.0), 1e-12);
+    BatchMeans falling(rules(64, 10));
+    for (int i = 0; i < 10; ++i) falling.add(-i, 1.0);
+    EXPECT_NEAR(falling.trend(), -45.0 / std::sqrt(125.0), 1e-12);
+    BatchMeans flat(rules(64, 10));
+    for (int i = 0; i < 10; ++i) flat.add(2.0, 1.0);
+    EXPECT_EQ(flat.trend(), 0.0);
+    EXPECT_EQ(BatchMeans().trend(), 0.0);
 }
 
 TEST(BatchMeansEstimate, IndependentValuesPassTheTestAndCountFully) {

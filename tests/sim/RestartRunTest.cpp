@@ -162,3 +162,60 @@ TEST(RestartRun, RetrialsReplayTheSplitPathWithTheirWeights) {
     EXPECT_NE(out.find("\nABORT SIMULATION. REACHED MAXIMUM MODEL TIME."), std::string::npos) << out;
     sim.reset();
 }
+
+// The same path with a sampling point every second. Batches end at the
+// first main-path event at or after a point (after the event's measure
+// update): the retrials, whose clock runs ahead and is set back, pass the
+// points at 2 and 3 without ending a batch or using the points up, and the
+// main path ends the batches there when it gets to them.
+TEST(RestartRun, RetrialsNeitherEndABatchNorUseUpItsPoint) {
+    const DateTime start(0.0);
+    ClockNet net(1.0, 1000);
+    std::vector<std::string> journal;
+    auto* importance = new JournalMeasure("ImportanceFunction", &net, Kind::TimeAveraged, nullptr);
+    auto* m = new JournalMeasure("M", &net, Kind::TimeAveraged, &journal);
+    net.addMeasure(m);
+    net.addMeasure(importance);
+    net.buildNet();
+    importance->valueFn = [] {
+        const double t = Simulation::sim->getCurrentSimulationTime().FullDateTime();
+        return t == 1.0 ? 1.0 : t == 2.0 ? 2.0 : 0.0;
+    };
+    auto sim = std::make_unique<ProbeSimulation>(&net, start, DateTime(5.0), 1, 2, 0.1, kNoLimit, 1.0);
+    sim->init();
+    testsupport::CaptureStream capture(std::cout);
+    double alpha = 0.05;
+    sim->run_restart(alpha, 2, 1.0, 2.0, 0);
+
+    EXPECT_EQ(journal, (std::vector<std::string>{
+                           "r0 M accum Tick@1", "r0 M measure=0",                      // main path: point 1
+                           "r0 M accum Tick@2", "r0 M accum Tick@3", "r0 M accum Tick@3",  // retrials
+                           "r0 M accum Tick@2", "r0 M measure=0",                      // main again: point 2
+                           "r0 M accum Tick@3",                                        // a retrial
+                           "r0 M accum Tick@3", "r0 M measure=0",                      // main: point 3
+                           "r0 M accum Tick@4", "r0 M measure=0", "r0 M accum Tick@5", "r0 M measure=0"}));
+    EXPECT_EQ(m->batchCount(), 5u);
+    EXPECT_DOUBLE_EQ(sim->restartTime, 5.0);
+    sim.reset();
+}
+
+// An event far beyond the next point ends one batch, and the point after it
+// is the first one past the clock: no step for every point jumped.
+TEST(RestartRun, AJumpOverManyPointsEndsOneBatch) {
+    const DateTime start(0.0);
+    ClockNet net(10.0, 1000);
+    auto* importance = new JournalMeasure("ImportanceFunction", &net, Kind::TimeAveraged, nullptr);
+    auto* m = new JournalMeasure("M", &net, Kind::TimeAveraged, nullptr);
+    net.addMeasure(m);
+    net.addMeasure(importance);
+    net.buildNet();
+    auto sim = std::make_unique<ProbeSimulation>(&net, start, DateTime(100.5), 1, 2, 0.1, kNoLimit, 1.0);
+    sim->init();
+    testsupport::CaptureStream capture(std::cout);
+    double alpha = 0.05;
+    sim->run_restart(alpha, 2, 1.0, 2.0, 0);
+    EXPECT_EQ(m->batchCount(), 10u);  // events at 10, 20, ..., 100
+    EXPECT_EQ(sim->nextSamplingTime, DateTime(101.0));
+    EXPECT_DOUBLE_EQ(sim->fireWeight, 1.0);
+    sim.reset();
+}

@@ -426,9 +426,14 @@ TEST(Mm1BusyExecutable, StationaryRunOfTheBusyQueueRestsOnLongBatches) {
     EXPECT_TRUE(contains(r.out, "netname: mm1-busy\n")) << r.out;
     EXPECT_TRUE(contains(r.out, "Measure QueueLength: ")) << r.out;
     EXPECT_TRUE(contains(r.out, " batches of ")) << r.out;
+    // A stable queue: neither a measure nor the net shows a drift.
+    EXPECT_TRUE(contains(r.out, "\nABORTED SIMULATION. REACHED MAXIMUM MODEL TIME.")) << r.out;
+    EXPECT_FALSE(contains(r.out, "no steady state")) << r.out;
     const std::string results = dir.read("results.log");
     const Estimate queue = estimateOf(results, "QueueLength");
     EXPECT_NEAR(queue.mean, 8.1, 1.0);
+    EXPECT_LT(queue.low, 8.1);
+    EXPECT_GT(queue.high, 8.1);
     EXPECT_LT(queue.high - queue.low, 3.0);
     const Estimate rare = estimateOf(results, "RareState");
     EXPECT_NEAR(rare.mean, std::pow(0.9, 10), 0.05);

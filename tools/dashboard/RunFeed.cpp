@@ -232,8 +232,10 @@ void RunFeed::consoleLine(const std::string& raw) {
         const std::string count = line.substr(reps.size(), line.find(' ', reps.size()) - reps.size());
         if (const std::optional<double> n = parseNumber(count)) replications_ = static_cast<long>(*n);
     } else if (line == "SIMULATION SUCCESSFUL" || startsWith(line, "ABORT SIMULATION") ||
+               startsWith(line, "ABORTED SIMULATION") || line == "RESTART simulation finished." ||
                startsWith(line, "RUN INTERRUPTED") || startsWith(line, "PARALLEL RUN FAILED") ||
                startsWith(line, "ERROR: ")) {
+        // The verdict lines of every mode (stationary runs say "ABORTED").
         verdict_ = line;
     }
     changed();
