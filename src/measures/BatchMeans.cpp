@@ -123,9 +123,16 @@ double BatchMeans::unitVariance(bool weighted) const {
 double BatchMeans::trend() const {
     const std::size_t n = batches_.size();
     if (n < 3) return 0.0;
+    // The batch means as the estimate weighs them: time averages where the
+    // batches have model time, plain means otherwise.
+    double length = 0.0;
+    for (const Batch& b : batches_) length += b.length;
     std::vector<double> y;
     y.reserve(n);
-    for (const Batch& b : batches_) y.push_back(b.count > 0.0 ? b.sum / b.count : 0.0);
+    for (const Batch& b : batches_) {
+        if (length > 0.0) y.push_back(b.length > 0.0 ? b.integral / b.length : 0.0);
+        else y.push_back(b.count > 0.0 ? b.sum / b.count : 0.0);
+    }
     double s = 0.0;
     for (std::size_t i = 0; i < n; ++i)
         for (std::size_t j = i + 1; j < n; ++j) s += (y[j] > y[i]) - (y[j] < y[i]);
@@ -177,7 +184,11 @@ BatchMeans::Estimate BatchMeans::analyse(double alpha) const {
     e.meanLength = meanLength;
     e.lag1 = lag1Correlation(series, ratio);
     e.independent = !significant(e.lag1, n, rules_.testLevel);
-    e.drifting = significant(e.lag1, n, rules_.driftLevel);
+    // A drift shows as batch means that are correlated and move one way:
+    // correlation alone also comes from a slow stationary process, or from
+    // the rare spikes of a measure that is mostly 0.
+    e.trend = trend();
+    e.drifting = significant(e.lag1, n, rules_.driftLevel) && std::fabs(e.trend) > normal_distr(rules_.trendLevel / 2.0);
     e.noSpread = !(std::sqrt(variance) > kNoSpread * std::fabs(ratio));
     const double ofEstimate = variance / static_cast<double>(n);
     e.effectiveSize = ofEstimate > 0.0 ? unitVariance(weighted) / ofEstimate : HUGE_VAL;

@@ -27,9 +27,10 @@
 //    if the process has a steady state.
 //  - Independence. Von Neumann's ratio test on those batch means: a lag-1
 //    correlation significant at `testLevel` means the batches are not yet
-//    long enough and the interval is no evidence of accuracy; significant
-//    at the much stricter `driftLevel`, that the measure shows no steady
-//    state within the run (it drifts, or its correlations outlast the run).
+//    long enough and the interval is no evidence of accuracy. Significant at
+//    the much stricter `driftLevel`, together with a trend of the stored
+//    batch means (Kendall's rank test at `trendLevel`), it means that the
+//    measure drifts: it shows no steady state within the run.
 //  - Interval. Time averages weight every unit by its model time: a batch
 //    holds the integral and the length of its units, the estimate is the
 //    ratio of their sums and the variance that of the ratio estimator,
@@ -54,7 +55,8 @@ public:
         std::size_t capacity = 64;        // batches kept; even, at least 4
         std::size_t minimumBatches = 10;  // fewest batches an interval rests on once there are that many
         double testLevel = 0.10;          // correlation significant: not yet evidence of accuracy
-        double driftLevel = 0.01;         // correlation significant: no steady state
+        double driftLevel = 0.01;         // correlation significant ...
+        double trendLevel = 0.001;        // ... and a trend (two-sided): no steady state
         double minimumEffective = 200.0;  // fewest effective observations an accurate estimate rests on
     };
 
@@ -69,7 +71,8 @@ public:
         double meanLength = 0.0;     // their mean weight: model time, or units where there is none
         double lag1 = 0.0;           // lag-1 correlation of their means (von Neumann's estimate)
         bool independent = false;    // the correlation is not significant at testLevel
-        bool drifting = false;       // it is significant at driftLevel
+        double trend = 0.0;          // Kendall's statistic of the stored batch means (see trend())
+        bool drifting = false;       // significant at driftLevel, with a trend at trendLevel
         bool noSpread = false;       // the batch values agree to about six digits
         // Effective sample size: the variance of one unit over that of the
         // estimate, the number of independent values the run is worth.

@@ -139,6 +139,12 @@ std::size_t MeasureObj::batchCount() const {
     return SampleBlocks.empty() ? 0 : SampleBlocks.front().units();
 }
 
+bool MeasureObj::stillCorrelated() const {
+    const BatchMeans::Estimate& e = batchEstimate_;
+    return e.valid && !e.independent && !e.drifting && !SampleBlocks.empty() &&
+           e.batches >= SampleBlocks.front().rules().minimumBatches;
+}
+
 bool MeasureObj::showsNoSteadyState() const {
     const BatchMeans::Estimate& e = batchEstimate_;
     return e.valid && e.drifting && !SampleBlocks.empty() &&

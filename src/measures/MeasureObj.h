@@ -104,11 +104,14 @@ public:
     // What the last stationary analysis found (batches, their length, the
     // correlation test); not valid before the first one.
     const BatchMeans::Estimate& batchEstimate() const { return batchEstimate_; }
-    // The last stationary analysis still found the batch means correlated
-    // on the longest batches it could form from enough of them: the measure
-    // shows no steady state within the run (it drifts, or its correlations
-    // outlast the run), and its interval is not to be trusted.
+    // The last stationary analysis found the batch means, on the longest
+    // batches it could form from enough of them, strongly correlated and
+    // moving one way: the measure drifts, it shows no steady state within the
+    // run, and its interval is not to be trusted.
     bool showsNoSteadyState() const;
+    // The last stationary analysis found them correlated (but not drifting):
+    // the run is too short for this measure's interval.
+    bool stillCorrelated() const;
     // The measure counts as accurate only because the per-cent rule let
     // points (or its one stationary estimate) miss the accuracy; the last
     // accuracy decision's misses, among how many points, and the largest

@@ -73,12 +73,15 @@ bool Simulation::reviewEstimates() {
         if (simulationType != 0 && m->showsNoSteadyState()) {
             const BatchMeans::Estimate& e = m->batchEstimate();
             std::cout << "WARNING: Measure " << name
-                      << " shows no steady state: its batch means stay correlated (lag-1 correlation "
-                      << e.lag1 << " over " << e.batches << " batches of " << batchLengthText(e)
-                      << "); it drifts, or its correlations outlast the run, and its interval is not "
-                         "to be trusted."
-                      << std::endl;
+                      << " shows no steady state: its batch means drift (lag-1 correlation " << e.lag1
+                      << " over " << e.batches << " batches of " << batchLengthText(e)
+                      << ", trend statistic " << e.trend << "); its interval is not to be trusted." << std::endl;
             drifting = true;
+        } else if (simulationType != 0 && m->stillCorrelated() && !m->precisionReached()) {
+            const BatchMeans::Estimate& e = m->batchEstimate();
+            std::cout << "WARNING: Measure " << name << ": its batch means are still correlated (lag-1 correlation "
+                      << e.lag1 << " over " << e.batches << " batches of " << batchLengthText(e)
+                      << "): the run is too short for its interval, which may be too narrow." << std::endl;
         }
     }
     if (simulationType != 0 && steadyState.grows()) {

@@ -26,5 +26,5 @@ void SteadyStateWatch::sample(const NetClass& net) {
 bool SteadyStateWatch::grows() const {
     const BatchMeans::Estimate e = samples_.analyse(0.2);
     if (!e.valid || e.batches < samples_.rules().minimumBatches || !e.drifting) return false;
-    return last_ > first_ && samples_.trend() > normal_distr(kTrendLevel);
+    return last_ > first_ && e.trend > normal_distr(kTrendLevel);
 }

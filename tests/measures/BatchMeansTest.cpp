@@ -207,6 +207,23 @@ TEST(BatchMeansEstimate, IndependentValuesPassTheTestAndCountFully) {
     EXPECT_LT(e.effectiveSize, 4096 * 3.0);
 }
 
+TEST(BatchMeansEstimate, CorrelationWithoutATrendIsNoDrift) {
+    // A slow oscillation: neighbouring batch means are strongly correlated,
+    // but the series rises and falls alike, as a slow stationary process
+    // does over a short run.
+    BatchMeans wave;
+    for (int i = 0; i < 4096; ++i) wave.add(std::sin(i * 6.283185307179586 / 2048.0), 1.0);
+    const BatchMeans::Estimate w = wave.analyse(0.2);
+    EXPECT_FALSE(w.independent);
+    EXPECT_GT(w.lag1, 0.5);
+    EXPECT_LT(std::fabs(w.trend), 3.0);
+    EXPECT_FALSE(w.drifting);
+    // Rare spikes of a measure that is mostly 0: no drift either.
+    BatchMeans spikes;
+    for (int i = 0; i < 4096; ++i) spikes.add(i >= 1500 && i < 1900 ? 1.0 : 0.0, 1.0);
+    EXPECT_FALSE(spikes.analyse(0.2).drifting);
+}
+
 TEST(BatchMeansEstimate, ATrendIsADriftAndShortMemoryIsNot) {
     // A slow trend under noise: the batch means climb.
     BatchMeans trend;
