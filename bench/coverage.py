@@ -203,8 +203,10 @@ def run_once(cfg, seed, extra, workdir_parent):
         verdict = next((v for v in VERDICTS if v in done.stdout), "none")
         warnings = len(re.findall(r"^WARNING: Measure .* per-cent rule", done.stdout, re.M))
         drift = len(re.findall(r"^WARNING: (Measure .* shows|the net shows) no steady state", done.stdout, re.M))
+        correlated = len(re.findall(r"^WARNING: Measure .* still correlated", done.stdout, re.M))
         return {"seed": seed, "results": results, "basis": parse_basis(done.stdout), "verdict": verdict,
-                "rule_warnings": warnings, "drift_warnings": drift, "seconds": seconds}
+                "rule_warnings": warnings, "drift_warnings": drift, "correlated_warnings": correlated,
+                "seconds": seconds}
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
@@ -313,7 +315,9 @@ def report(cfg, runs, reference, reference_note, extra):
         verdicts[r["verdict"]] = verdicts.get(r["verdict"], 0) + 1
     print("   verdicts: " + ", ".join(f"{v}: {c}" for v, c in sorted(verdicts.items())))
     print(f"   per-cent rule warnings: {sum(r['rule_warnings'] for r in runs)}, no-steady-state warnings: "
-          f"{sum(r['drift_warnings'] for r in runs)}, mean wall time {statistics.fmean(r['seconds'] for r in runs):.2f} s")
+          f"{sum(r['drift_warnings'] for r in runs)}, still-correlated warnings: "
+          f"{sum(r['correlated_warnings'] for r in runs)}, mean wall time "
+          f"{statistics.fmean(r['seconds'] for r in runs):.2f} s")
 
 
 def main():

@@ -188,7 +188,8 @@ BatchMeans::Estimate BatchMeans::analyse(double alpha) const {
     // correlation alone also comes from a slow stationary process, or from
     // the rare spikes of a measure that is mostly 0.
     e.trend = trend();
-    e.drifting = significant(e.lag1, n, rules_.driftLevel) && std::fabs(e.trend) > normal_distr(rules_.trendLevel / 2.0);
+    e.correlated = significant(e.lag1, n, rules_.driftLevel);
+    e.drifting = e.correlated && std::fabs(e.trend) > normal_distr(rules_.trendLevel / 2.0);
     e.noSpread = !(std::sqrt(variance) > kNoSpread * std::fabs(ratio));
     const double ofEstimate = variance / static_cast<double>(n);
     e.effectiveSize = ofEstimate > 0.0 ? unitVariance(weighted) / ofEstimate : HUGE_VAL;

@@ -71,6 +71,7 @@ public:
         double meanLength = 0.0;     // their mean weight: model time, or units where there is none
         double lag1 = 0.0;           // lag-1 correlation of their means (von Neumann's estimate)
         bool independent = false;    // the correlation is not significant at testLevel
+        bool correlated = false;     // the correlation is significant at driftLevel
         double trend = 0.0;          // Kendall's statistic of the stored batch means (see trend())
         bool drifting = false;       // significant at driftLevel, with a trend at trendLevel
         bool noSpread = false;       // the batch values agree to about six digits

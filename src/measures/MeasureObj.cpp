@@ -141,7 +141,7 @@ std::size_t MeasureObj::batchCount() const {
 
 bool MeasureObj::stillCorrelated() const {
     const BatchMeans::Estimate& e = batchEstimate_;
-    return e.valid && !e.independent && !e.drifting && !SampleBlocks.empty() &&
+    return e.valid && e.correlated && !e.drifting && !SampleBlocks.empty() &&
            e.batches >= SampleBlocks.front().rules().minimumBatches;
 }
 

@@ -109,8 +109,9 @@ public:
     // moving one way: the measure drifts, it shows no steady state within the
     // run, and its interval is not to be trusted.
     bool showsNoSteadyState() const;
-    // The last stationary analysis found them correlated (but not drifting):
-    // the run is too short for this measure's interval.
+    // The last stationary analysis found them strongly correlated (at the
+    // level that with a trend means a drift) but not drifting: the run is too
+    // short for this measure's interval.
     bool stillCorrelated() const;
     // The measure counts as accurate only because the per-cent rule let
     // points (or its one stationary estimate) miss the accuracy; the last

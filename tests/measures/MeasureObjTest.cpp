@@ -684,11 +684,20 @@ TEST(MeasureObjStationaryTest, ABatchSeriesThatClimbsShowsNoSteadyState) {
     for (int n = 1; n <= 200; ++n) m.addBatchValue(n);
     EXPECT_FALSE(m.makeStationaryAnalysis(alpha, 0.0, 0.0));
     EXPECT_TRUE(m.showsNoSteadyState());
+    EXPECT_FALSE(m.stillCorrelated());
     ProbeMeasure calm("M");
     calm.prepareRun(1);
     for (int n = 1; n <= 200; ++n) calm.addBatchValue(n % 3);
     calm.makeStationaryAnalysis(alpha, 0.0, 0.0);
     EXPECT_FALSE(calm.showsNoSteadyState());
+    EXPECT_FALSE(calm.stillCorrelated());
+    // A slow swing, up and down again: correlated, but no drift.
+    ProbeMeasure wave("M");
+    wave.prepareRun(1);
+    for (int n = 1; n <= 4096; ++n) wave.addBatchValue(5.0 + std::sin(n * 6.283185307179586 / 2048.0));
+    wave.makeStationaryAnalysis(alpha, 0.0, 0.0);
+    EXPECT_FALSE(wave.showsNoSteadyState());
+    EXPECT_TRUE(wave.stillCorrelated());
 }
 
 // Transient points whose observations all agree are no evidence of

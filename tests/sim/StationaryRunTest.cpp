@@ -4,6 +4,7 @@
 // values are analysed until the measures are accurate.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <iostream>
@@ -276,4 +277,21 @@ TEST(StationaryRun, ANetWhoseQueuesGrowHasNoSteadyState) {
         << s.out;
     EXPECT_NE(s.out.find("no estimate of this run (Level) describes a long-run state."), std::string::npos) << s.out;
     EXPECT_TRUE(endsWith(s.out, "\nABORTED SIMULATION. NO STEADY STATE FOUND.")) << s.out;
+}
+
+// Batch means that swing slowly, up and down, are correlated without a
+// drift: the run ends as it would, with a warning that it was too short for
+// the measure's interval.
+TEST(StationaryRun, ASlowSwingIsWarnedAboutButIsNoDrift) {
+    StationarySetup s(1000000, 0.0, 409600.5, kNoLimit, 1e-9);
+    JournalMeasure* m = s.add("Swing", Kind::TimeAveraged);
+    m->valueFn = [&] { return 5.0 + std::sin(s.net.fires() * 6.283185307179586 / 204800.0); };
+    s.run();
+    EXPECT_TRUE(m->stillCorrelated());
+    EXPECT_NE(s.out.find("WARNING: Measure Swing: its batch means are still correlated (lag-1 correlation "),
+              std::string::npos)
+        << s.out;
+    EXPECT_NE(s.out.find("the run is too short for its interval, which may be too narrow."), std::string::npos)
+        << s.out;
+    EXPECT_TRUE(endsWith(s.out, kModelTime)) << s.out;
 }
