@@ -127,19 +127,29 @@ TEST(RestartSplitting, OneRepeatNeverSplits) {
 // otherwise. A restore sets the clock back (the restored Tick is due at the
 // saved time), so every retrial replays the same path and the weights of
 // the accumulations are known exactly.
+struct ReplayedPath {
+    std::vector<std::string> journal;  // outlives the net and its measures
+    ClockNet net{1.0, 1000};
+    JournalMeasure* importance = new JournalMeasure("ImportanceFunction", &net, Kind::TimeAveraged, nullptr);
+    JournalMeasure* m = new JournalMeasure("M", &net, Kind::TimeAveraged, &journal);
+    ReplayedPath() {
+        net.addMeasure(m);
+        net.addMeasure(importance);
+        net.buildNet();
+        importance->valueFn = [] {
+            const double t = Simulation::sim->getCurrentSimulationTime().FullDateTime();
+            return t == 1.0 ? 1.0 : t == 2.0 ? 2.0 : 0.0;
+        };
+    }
+};
+
+// The split path replayed by every retrial.
 TEST(RestartRun, RetrialsReplayTheSplitPathWithTheirWeights) {
     const DateTime start(0.0);
-    ClockNet net(1.0, 1000);
-    std::vector<std::string> journal;
-    auto* importance = new JournalMeasure("ImportanceFunction", &net, Kind::TimeAveraged, nullptr);
-    auto* m = new JournalMeasure("M", &net, Kind::TimeAveraged, &journal);
-    net.addMeasure(m);
-    net.addMeasure(importance);
-    net.buildNet();
-    importance->valueFn = [] {
-        const double t = Simulation::sim->getCurrentSimulationTime().FullDateTime();
-        return t == 1.0 ? 1.0 : t == 2.0 ? 2.0 : 0.0;
-    };
+    ReplayedPath path;
+    auto& net = path.net;
+    auto& journal = path.journal;
+    auto* m = path.m;
     auto sim = std::make_unique<ProbeSimulation>(&net, start, DateTime(5.0), 1, 2, 0.1, kNoLimit, 100.0);
     sim->init();
     testsupport::CaptureStream capture(std::cout);
@@ -170,17 +180,10 @@ TEST(RestartRun, RetrialsReplayTheSplitPathWithTheirWeights) {
 // main path ends the batches there when it gets to them.
 TEST(RestartRun, RetrialsNeitherEndABatchNorUseUpItsPoint) {
     const DateTime start(0.0);
-    ClockNet net(1.0, 1000);
-    std::vector<std::string> journal;
-    auto* importance = new JournalMeasure("ImportanceFunction", &net, Kind::TimeAveraged, nullptr);
-    auto* m = new JournalMeasure("M", &net, Kind::TimeAveraged, &journal);
-    net.addMeasure(m);
-    net.addMeasure(importance);
-    net.buildNet();
-    importance->valueFn = [] {
-        const double t = Simulation::sim->getCurrentSimulationTime().FullDateTime();
-        return t == 1.0 ? 1.0 : t == 2.0 ? 2.0 : 0.0;
-    };
+    ReplayedPath path;
+    auto& net = path.net;
+    auto& journal = path.journal;
+    auto* m = path.m;
     auto sim = std::make_unique<ProbeSimulation>(&net, start, DateTime(5.0), 1, 2, 0.1, kNoLimit, 1.0);
     sim->init();
     testsupport::CaptureStream capture(std::cout);
