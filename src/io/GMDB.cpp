@@ -2,9 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
+#include <cmath>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -22,6 +27,15 @@ GMDB::~GMDB() = default;
 std::string GMDB::lcase(std::string t) {
     for (char& c : t) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return t;
+}
+
+std::string GMDB::diagnosticState(SQLSMALLINT handleType, SQLHANDLE handle) {
+    SQLCHAR state[8] = {};
+    SQLINTEGER native = 0;
+    SQLSMALLINT length = 0;
+    SQLCHAR message[8];
+    if (!succeeded(SQLGetDiagRec(handleType, handle, 1, state, &native, message, sizeof message, &length))) return "";
+    return reinterpret_cast<char*>(state);
 }
 
 std::string GMDB::diagnostic(SQLSMALLINT handleType, SQLHANDLE handle) {
@@ -132,6 +146,245 @@ std::string GMDB::tokenQuery(int markingId, const std::string& tokentypename,
     return sql;
 }
 
+namespace {
+
+// A stored value as the reports quote it: control bytes escaped, long texts
+// shortened.
+std::string quotedValue(const std::string& text) {
+    constexpr std::size_t kShown = 80;
+    const std::string shown = GMDB::utf8Prefix(text, kShown);
+    std::string q;
+    for (unsigned char c : shown) {
+        if (c < 0x20 || c == 0x7f) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            q += hex;
+        } else {
+            q += static_cast<char>(c);
+        }
+    }
+    return "'" + q + (shown.size() < text.size() ? "...'" : "'");
+}
+
+enum class Cell { Value, Null, Failed };
+
+// Reads column `column` of the fetched row as text, piece by piece, for as
+// long as the driver reports there is more: no text is taken past the length
+// the driver gives. At most `limit` bytes are kept; `length` receives the
+// stored length.
+Cell readText(SQLHSTMT stmt, SQLUSMALLINT column, std::size_t limit, std::string& text, std::size_t& length,
+              std::string& failure) {
+    text.clear();
+    length = 0;
+    char piece[4096];
+    for (;;) {
+        SQLLEN indicator = 0;
+        const SQLRETURN r = SQLGetData(stmt, column, SQL_C_CHAR, piece, sizeof piece, &indicator);
+        if (r == SQL_NO_DATA) return Cell::Value;  // the last piece was read before
+        if (!succeeded(r)) {
+            SQLCHAR state[8] = {};
+            SQLCHAR message[1024] = {};
+            SQLINTEGER native = 0;
+            SQLSMALLINT size = 0;
+            if (succeeded(SQLGetDiagRec(SQL_HANDLE_STMT, stmt, 1, state, &native, message, sizeof message, &size)))
+                failure = std::string(reinterpret_cast<char*>(message)) + " (" + std::to_string(native) + ")";
+            else
+                failure = "error " + std::to_string(r);
+            return Cell::Failed;
+        }
+        if (indicator == SQL_NULL_DATA) return Cell::Null;
+        // A piece fills the buffer but for its terminating zero byte when more
+        // follows (the indicator then holds what was left, or no total).
+        const bool more = indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(sizeof piece);
+        const std::size_t got = more ? sizeof piece - 1 : static_cast<std::size_t>(indicator);
+        if (text.size() < limit) text.append(piece, std::min(got, limit - text.size()));
+        length += got;
+        if (!more) return Cell::Value;
+    }
+}
+
+// The message prefix of every report about one stored token.
+std::string storedToken(const std::string& id, const char* colour) {
+    return "Stored token " + id + " of colour " + colour + ": ";
+}
+
+}  // namespace
+
+std::string GMDB::utf8Prefix(const std::string& text, std::size_t limit) {
+    if (text.size() <= limit) return text;
+    std::size_t end = limit;
+    // Back to the first byte of the character that would be cut.
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end);
+}
+
+bool GMDB::convertible(SQLSMALLINT cType) {
+    switch (cType) {
+        case SQL_C_SLONG: case SQL_C_LONG: case SQL_C_ULONG: case SQL_C_SSHORT: case SQL_C_SHORT:
+        case SQL_C_USHORT: case SQL_C_STINYINT: case SQL_C_TINYINT: case SQL_C_UTINYINT: case SQL_C_SBIGINT:
+        case SQL_C_UBIGINT: case SQL_C_BIT: case SQL_C_DOUBLE: case SQL_C_FLOAT: case SQL_C_TYPE_TIMESTAMP:
+        case SQL_C_TIMESTAMP:
+            return true;
+        default:
+            return false;
+    }
+}
+
+namespace {
+
+// An integer text: an optional sign, digits, and at most a point followed
+// by zeros (the text of a whole DECIMAL value).
+bool wholeNumber(const std::string& text, bool& negative, unsigned long long& magnitude, bool& tooLarge) {
+    std::size_t k = 0;
+    negative = false;
+    if (k < text.size() && (text[k] == '-' || text[k] == '+')) negative = text[k++] == '-';
+    const std::size_t digits = k;
+    magnitude = 0;
+    tooLarge = false;
+    for (; k < text.size() && std::isdigit(static_cast<unsigned char>(text[k])); ++k) {
+        const unsigned d = static_cast<unsigned>(text[k] - '0');
+        if (magnitude > (~0ULL - d) / 10) tooLarge = true;
+        else magnitude = magnitude * 10 + d;
+    }
+    if (k == digits) return false;
+    if (k < text.size() && text[k] == '.')
+        for (++k; k < text.size() && text[k] == '0'; ++k) {
+        }
+    return k == text.size();
+}
+
+template <typename T>
+void store(char (&into)[512], T value) {
+    std::memcpy(into, &value, sizeof value);
+}
+
+std::string convertInteger(SQLSMALLINT cType, const std::string& text, char (&into)[512]) {
+    bool negative = false, tooLarge = false;
+    unsigned long long magnitude = 0;
+    if (!wholeNumber(text, negative, magnitude, tooLarge)) return "which is not an integer";
+    struct Range {
+        long long low;
+        unsigned long long high;
+        const char* name;
+    };
+    Range range{};
+    switch (cType) {
+        case SQL_C_SLONG: case SQL_C_LONG: range = {INT32_MIN, INT32_MAX, "a 32-bit integer"}; break;
+        case SQL_C_ULONG: range = {0, UINT32_MAX, "a 32-bit unsigned integer"}; break;
+        case SQL_C_SSHORT: case SQL_C_SHORT: range = {INT16_MIN, INT16_MAX, "a 16-bit integer"}; break;
+        case SQL_C_USHORT: range = {0, UINT16_MAX, "a 16-bit unsigned integer"}; break;
+        case SQL_C_STINYINT: case SQL_C_TINYINT: range = {INT8_MIN, INT8_MAX, "an 8-bit integer"}; break;
+        case SQL_C_UTINYINT: range = {0, UINT8_MAX, "an 8-bit unsigned integer"}; break;
+        case SQL_C_SBIGINT: range = {INT64_MIN, INT64_MAX, "a 64-bit integer"}; break;
+        default: range = {0, UINT64_MAX, "a 64-bit unsigned integer"}; break;
+    }
+    const unsigned long long lowMagnitude = range.low < 0 ? 0ULL - static_cast<unsigned long long>(range.low) : 0;
+    const bool fits = !tooLarge && (negative ? magnitude <= lowMagnitude : magnitude <= range.high);
+    if (!fits) return std::string("which is out of range of ") + range.name;
+    const long long signedValue =
+        negative ? (magnitude == lowMagnitude ? range.low : -static_cast<long long>(magnitude))
+                 : static_cast<long long>(magnitude);
+    switch (cType) {
+        case SQL_C_SLONG: case SQL_C_LONG: store(into, static_cast<SQLINTEGER>(signedValue)); break;
+        case SQL_C_ULONG: store(into, static_cast<SQLUINTEGER>(magnitude)); break;
+        case SQL_C_SSHORT: case SQL_C_SHORT: store(into, static_cast<SQLSMALLINT>(signedValue)); break;
+        case SQL_C_USHORT: store(into, static_cast<SQLUSMALLINT>(magnitude)); break;
+        case SQL_C_STINYINT: case SQL_C_TINYINT: store(into, static_cast<SQLSCHAR>(signedValue)); break;
+        case SQL_C_UTINYINT: store(into, static_cast<SQLCHAR>(magnitude)); break;
+        case SQL_C_SBIGINT: store(into, static_cast<SQLBIGINT>(signedValue)); break;
+        default: store(into, static_cast<SQLUBIGINT>(magnitude)); break;
+    }
+    return "";
+}
+
+bool leapYear(int year) {
+    // The calendar is Julian up to the reform of 1582.
+    if (year <= 1582) return year % 4 == 0;
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+// "yyyy-mm-dd[ hh:mm:ss[.fraction]]", as the driver gives dates and times.
+std::string convertTimestamp(const std::string& text, char (&into)[512]) {
+    const char* why = "which is not a valid date and time";
+    auto digits = [&](std::size_t at, std::size_t count, int& value) {
+        if (at + count > text.size()) return false;
+        value = 0;
+        for (std::size_t k = at; k < at + count; ++k) {
+            if (!std::isdigit(static_cast<unsigned char>(text[k]))) return false;
+            value = value * 10 + (text[k] - '0');
+        }
+        return true;
+    };
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    if (!digits(0, 4, year) || text.size() < 10 || text[4] != '-' || !digits(5, 2, month) || text[7] != '-' ||
+        !digits(8, 2, day))
+        return why;
+    long fraction = 0;  // nanoseconds
+    if (text.size() > 10) {
+        if (text.size() < 19 || text[10] != ' ' || !digits(11, 2, hour) || text[13] != ':' ||
+            !digits(14, 2, minute) || text[16] != ':' || !digits(17, 2, second))
+            return why;
+        if (text.size() > 19) {
+            if (text[19] != '.' || text.size() == 20 || text.size() > 29) return why;
+            long scale = 100000000;
+            for (std::size_t k = 20; k < text.size(); ++k, scale /= 10) {
+                if (!std::isdigit(static_cast<unsigned char>(text[k]))) return why;
+                fraction += (text[k] - '0') * scale;
+            }
+        }
+    }
+    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 1 || month < 1 || month > 12 || day < 1 ||
+        day > kDays[month - 1] + (month == 2 && leapYear(year) ? 1 : 0) || hour > 23 || minute > 59 || second > 59)
+        return why;
+    SQL_TIMESTAMP_STRUCT t{};
+    t.year = static_cast<SQLSMALLINT>(year);
+    t.month = static_cast<SQLUSMALLINT>(month);
+    t.day = static_cast<SQLUSMALLINT>(day);
+    t.hour = static_cast<SQLUSMALLINT>(hour);
+    t.minute = static_cast<SQLUSMALLINT>(minute);
+    t.second = static_cast<SQLUSMALLINT>(second);
+    t.fraction = static_cast<SQLUINTEGER>(fraction);
+    store(into, t);
+    return "";
+}
+
+std::string convertFloating(SQLSMALLINT cType, const std::string& text, char (&into)[512]) {
+    double value = 0.0;
+    const char* first = text.data();
+    const char* last = first + text.size();
+    if (first != last && *first == '+') ++first;
+    const auto [end, error] = std::from_chars(first, last, value);
+    if (first == last || end != last || (error != std::errc() && error != std::errc::result_out_of_range))
+        return "which is not a number";
+    if (error == std::errc::result_out_of_range || !std::isfinite(value))
+        return "which is out of range of a double";
+    if (cType == SQL_C_FLOAT) {
+        if (std::fabs(value) > std::numeric_limits<float>::max()) return "which is out of range of a float";
+        store(into, static_cast<float>(value));
+    } else {
+        store(into, value);
+    }
+    return "";
+}
+
+}  // namespace
+
+std::string GMDB::convert(SQLSMALLINT cType, const std::string& text, char (&into)[512]) {
+    std::fill(std::begin(into), std::end(into), '\0');
+    switch (cType) {
+        case SQL_C_BIT:
+            // A BIT column comes as the raw byte, a BOOLEAN (TINYINT) one as
+            // its digit.
+            if (text == "1" || text == std::string(1, '\1')) into[0] = 1;
+            else if (text != "0" && text != std::string(1, '\0')) return "which is not 0 or 1";
+            return "";
+        case SQL_C_DOUBLE: case SQL_C_FLOAT: return convertFloating(cType, text, into);
+        case SQL_C_TYPE_TIMESTAMP: case SQL_C_TIMESTAMP: return convertTimestamp(text, into);
+        default: return convertInteger(cType, text, into);
+    }
+}
+
 bool GMDB::DBReadTokens(int markingId, const char* tokentypename, std::vector<attr_name_type_info*>* attributes,
                         token_description_list* result) {
     if (!isConnected()) return false;
@@ -139,37 +392,129 @@ bool GMDB::DBReadTokens(int markingId, const char* tokentypename, std::vector<at
     SQLHSTMT stmt = nullptr;
     if (!AllocateStatementHandle(&stmt)) return false;
 
-    // One 512-byte buffer per attribute, then the row identifier and the
-    // place name. A NULL column leaves its buffer as the last row left it.
-    std::vector<std::unique_ptr<char[]>> buffers;
-    SQLLEN indicator = 0;
-    std::vector<SQLLEN> indicators(attributes->size() + 2);
-    SQLUSMALLINT column = 1;
-    for (std::size_t k = 0; k < attributes->size(); ++k, ++column) {
-        buffers.emplace_back(new char[512]());
-        SQLBindCol(stmt, column, (*attributes)[k]->sql_c_type, buffers.back().get(), 512, &indicators[k]);
-    }
-    SQLUINTEGER id = 0;
-    char place[512] = {};
-    SQLBindCol(stmt, column++, SQL_C_ULONG, &id, sizeof id, &indicator);
-    SQLBindCol(stmt, column, SQL_C_CHAR, place, sizeof place, &indicators.back());
-
     const std::string sql = tokenQuery(markingId, tokentypename, *attributes);
     if (!SQLQuery(&stmt, sql.c_str())) {
         SQLFreeHandle(SQL_HANDLE_STMT, stmt);
         return false;
     }
-    // Any result but success ends the rows: an error would repeat forever.
-    for (SQLRETURN r = SQLFetch(stmt); succeeded(r); r = SQLFetch(stmt)) {
+    // Columns are read one by one after each fetch (attributes, then the
+    // row identifier, then the place name), so that a value that does not
+    // convert costs that value only, never the row or the rows after it, and
+    // no text is read beyond the length the driver reports.
+    const auto idColumn = static_cast<SQLUSMALLINT>(attributes->size() + 1);
+    const auto placeColumn = static_cast<SQLUSMALLINT>(attributes->size() + 2);
+    // Room for a text attribute (511 bytes and the zero byte), plus one byte
+    // to see whether the cut would fall inside a character.
+    constexpr std::size_t kTextRoom = sizeof(token_attribute::value) - 1;
+    // A place name longer than this matches no place of a net anyway.
+    constexpr std::size_t kPlaceRoom = 64 * 1024;
+    int failedInARow = 0;
+    for (long row = 1;; ++row) {
+        const SQLRETURN r = SQLFetch(stmt);
+        if (r == SQL_NO_DATA) break;
+        if (!succeeded(r)) {
+            // The driver reports a row it could not deliver and goes on with
+            // the next; a lost connection or an expired time-out ends it all.
+            const std::string state = diagnosticState(SQL_HANDLE_STMT, stmt);
+            std::cout << "Could not fetch stored token row " << row << " of colour " << tokentypename << ": "
+                      << diagnostic(SQL_HANDLE_STMT, stmt) << std::endl;
+            if (++failedInARow >= kMaxFailedFetches || state.rfind("08", 0) == 0 || state.rfind("HYT", 0) == 0) {
+                std::cout << "Stopped reading the stored tokens of colour " << tokentypename << " after "
+                          << failedInARow << " failed fetch" << (failedInARow == 1 ? "" : "es") << " in a row"
+                          << std::endl;
+                break;
+            }
+            continue;
+        }
+        failedInARow = 0;
+
+        std::vector<std::string> texts(attributes->size());
+        std::vector<std::size_t> lengths(attributes->size());
+        std::vector<Cell> cells(attributes->size());
+        std::vector<std::string> failures(attributes->size());
         auto* description = new token_description();
-        description->id = static_cast<int>(id);
-        description->place_name = place;
         for (std::size_t k = 0; k < attributes->size(); ++k) {
+            const attr_name_type_info& requested = *(*attributes)[k];
             auto* a = new token_attribute();
-            a->name = (*attributes)[k]->name;
-            a->sql_c_type = (*attributes)[k]->sql_c_type;
-            std::copy(buffers[k].get(), buffers[k].get() + 512, a->value);
+            a->name = requested.name;
+            a->sql_c_type = requested.sql_c_type;
             description->attributes.push_back(a);
+            if (requested.sql_c_type == SQL_C_CHAR || convertible(requested.sql_c_type)) {
+                cells[k] = readText(stmt, static_cast<SQLUSMALLINT>(k + 1), kTextRoom + 1, texts[k], lengths[k],
+                                    failures[k]);
+            } else {
+                // A target type without a text form of its own here: the
+                // driver converts, into the attribute's room.
+                SQLLEN indicator = 0;
+                const SQLRETURN g = SQLGetData(stmt, static_cast<SQLUSMALLINT>(k + 1), a->sql_c_type, a->value,
+                                               sizeof a->value, &indicator);
+                cells[k] = !succeeded(g) ? Cell::Failed : indicator == SQL_NULL_DATA ? Cell::Null : Cell::Value;
+                if (cells[k] == Cell::Failed) failures[k] = diagnostic(SQL_HANDLE_STMT, stmt);
+                a->valid = cells[k] == Cell::Value;
+                if (!a->valid) std::fill(std::begin(a->value), std::end(a->value), '\0');
+            }
+        }
+        std::string idText, idFailure, placeFailure;
+        std::size_t idLength = 0, placeLength = 0;
+        const Cell idCell = readText(stmt, idColumn, 64, idText, idLength, idFailure);
+        const Cell placeCell = readText(stmt, placeColumn, kPlaceRoom, description->place_name, placeLength,
+                                        placeFailure);
+
+        // The identifier names the token in every report; without one the
+        // token cannot be told apart and is dropped.
+        char idValue[512] = {};
+        const std::string idProblem = idCell == Cell::Failed ? "could not be read: " + idFailure
+                                      : idCell == Cell::Null ? "is NULL"
+                                                             : convert(SQL_C_SLONG, idText, idValue);
+        if (!idProblem.empty()) {
+            std::cout << "Stored token row " << row << " of colour " << tokentypename << ": identifier "
+                      << (idCell == Cell::Value ? quotedValue(idText) + " " : std::string()) << idProblem
+                      << "; the token is dropped" << std::endl;
+            for (token_attribute* a : description->attributes) delete a;
+            delete description;
+            continue;
+        }
+        SQLINTEGER id = 0;
+        std::memcpy(&id, idValue, sizeof id);
+        description->id = id;
+        const std::string prefix = storedToken(std::to_string(id), tokentypename);
+        if (placeCell == Cell::Failed)
+            std::cout << prefix << "its place name could not be read: " << placeFailure << std::endl;
+        else if (placeLength > kPlaceRoom)
+            std::cout << prefix << "its place name of " << placeLength << " bytes is cut to " << kPlaceRoom
+                      << std::endl;
+
+        for (std::size_t k = 0; k < attributes->size(); ++k) {
+            token_attribute& a = *description->attributes[k];
+            const std::string column = lcase(a.name);
+            if (!(a.sql_c_type == SQL_C_CHAR || convertible(a.sql_c_type))) {
+                if (cells[k] == Cell::Failed)
+                    std::cout << prefix << "column " << column << " could not be read: " << failures[k] << "; "
+                              << a.name << " keeps its default" << std::endl;
+                continue;
+            }
+            if (cells[k] == Cell::Null) continue;  // no value: the default
+            if (cells[k] == Cell::Failed) {
+                std::cout << prefix << "column " << column << " could not be read: " << failures[k] << "; " << a.name
+                          << " keeps its default" << std::endl;
+                continue;
+            }
+            if (a.sql_c_type == SQL_C_CHAR) {
+                const std::string kept = utf8Prefix(texts[k], kTextRoom);
+                std::copy(kept.begin(), kept.end(), a.value);
+                a.valid = true;
+                if (lengths[k] > kTextRoom)
+                    std::cout << prefix << "column " << column << " holds a text of " << lengths[k]
+                              << " bytes, more than the " << kTextRoom << " a text attribute takes; " << a.name
+                              << " keeps its first " << kept.size() << " bytes" << std::endl;
+                continue;
+            }
+            const std::string why = lengths[k] > kTextRoom ? std::string("which is too long for a value")
+                                                           : convert(a.sql_c_type, texts[k], a.value);
+            a.valid = why.empty();
+            if (!a.valid)
+                std::cout << prefix << "column " << column << " holds " << quotedValue(texts[k]) << ", " << why
+                          << "; " << a.name << " keeps its default" << std::endl;
         }
         result->token_descriptions.push_back(description);
     }

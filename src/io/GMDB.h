@@ -25,11 +25,18 @@ struct attr_name_type_info {
     SQLSMALLINT sql_c_type = SQL_C_CHAR;
 };
 
-// One fetched attribute: the bytes the driver stored in its target type.
+// One fetched attribute: the stored value in its target type (a
+// zero-terminated text for SQL_C_CHAR, a 4-byte integer for SQL_C_SLONG, one
+// byte 0 or 1 for SQL_C_BIT, an SQL_TIMESTAMP_STRUCT for
+// SQL_C_TYPE_TIMESTAMP ...).
 struct token_attribute {
     std::string name;
     SQLSMALLINT sql_c_type = SQL_C_CHAR;
     char value[512] = {};
+    // False when the column was NULL or its value did not convert to the
+    // target type (reported when read); `value` is then all zero bytes and
+    // the loaders leave the attribute at its default.
+    bool valid = false;
 };
 
 struct token_description {
@@ -120,6 +127,20 @@ public:
     bool DBReadRow(const char* table, const char* types, int id, ...);
 
     static std::string lcase(std::string text);
+
+    // Strict conversion of a stored value's text form (as the driver gives
+    // it for SQL_C_CHAR) into the bytes of target type `cType` in `into`.
+    // Empty when it converts; otherwise why not, as in "which is out of
+    // range of a 32-bit integer". Texts (SQL_C_CHAR) are not handled here.
+    static std::string convert(SQLSMALLINT cType, const std::string& text, char (&into)[512]);
+    // Whether `convert` knows the target type; others are fetched by the
+    // driver itself.
+    static bool convertible(SQLSMALLINT cType);
+    // The longest prefix of `text` of at most `limit` bytes that does not end
+    // inside a UTF-8 character.
+    static std::string utf8Prefix(const std::string& text, std::size_t limit);
+    // Failed fetches in a row after which DBReadTokens gives up.
+    static constexpr int kMaxFailedFetches = 1000;
     // The statement DBReadTokens sends.
     static std::string tokenQuery(int markingId, const std::string& tokentypename,
                                   const std::vector<attr_name_type_info*>& attributes);
@@ -134,6 +155,8 @@ private:
 
     // "message (native error)" of the first diagnostic record of a handle.
     static std::string diagnostic(SQLSMALLINT handleType, SQLHANDLE handle);
+    // The SQLSTATE of that record ("" when there is none).
+    static std::string diagnosticState(SQLSMALLINT handleType, SQLHANDLE handle);
 
     SQLHENV V_OD_Env;
     SQLHDBC V_OD_hdbc;

@@ -3,7 +3,9 @@
 // loopback port 33061, data sources "scpn" and "scpn_wrongpass").
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -263,4 +265,233 @@ TEST(GMDBConnection, TablesRowsAndMarkingsRoundTrip) {
         delete t;
     }
     EXPECT_FALSE(contains(out.text(), "failed")) << out.text();
+}
+
+namespace {
+
+// A marking of colour Data whose attribute table has the given column
+// definitions and rows (object i is token i on place i of `places`, or on
+// place 1 when there are fewer places).
+std::string markingSql(const std::string& columns, const std::vector<std::string>& rows,
+                       const std::vector<std::string>& places) {
+    std::string sql = "SET SESSION sql_mode = '';\n"  // zero dates and texts in any column go in as given
+                      "DROP TABLE IF EXISTS markings, 1_places, 1_tokens_data, 1_objects_data;\n"
+                      "CREATE TABLE markings (id INT NOT NULL PRIMARY KEY, name LONGTEXT);\n"
+                      "CREATE TABLE 1_places (id INT NOT NULL PRIMARY KEY, name LONGTEXT);\n"
+                      "CREATE TABLE 1_tokens_data (id INT NOT NULL PRIMARY KEY, object_id INT, place_id INT);\n"
+                      "CREATE TABLE 1_objects_data (id INT NOT NULL PRIMARY KEY, " + columns + ");\n"
+                      "INSERT INTO markings VALUES (1, 'test');\n";
+    for (std::size_t p = 0; p < places.size(); ++p)
+        sql += "INSERT INTO 1_places VALUES (" + std::to_string(p + 1) + ", '" + places[p] + "');\n";
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        const std::string id = std::to_string(k + 1);
+        const std::string place = std::to_string(k < places.size() ? k + 1 : 1);
+        sql += "INSERT INTO 1_objects_data VALUES (" + id + ", " + rows[k] + ");\n";
+        sql += "INSERT INTO 1_tokens_data VALUES (" + id + ", " + id + ", " + place + ");\n";
+    }
+    return sql;
+}
+
+// The stored tokens of colour Data as the colour's loader reads them.
+struct ReadTokens {
+    bool ok = false;
+    std::vector<token_description*> rows;
+    std::string out;
+    ~ReadTokens() {
+        for (token_description* d : rows) {
+            for (token_attribute* a : d->attributes) delete a;
+            delete d;
+        }
+    }
+    const token_description* byId(int id) const {
+        for (const token_description* d : rows)
+            if (d->id == id) return d;
+        return nullptr;
+    }
+};
+
+void readData(TestDatabase& db, const std::string& sql, ReadTokens& read) {
+    testsupport::TempDir dir;
+    dir.write("marking.sql", sql);
+    ASSERT_NO_FATAL_FAILURE(db.load(dir.file("marking.sql")));
+    testsupport::ScopedEnv ini("ODBCINI", TestDatabase::odbcIni());
+    testsupport::CaptureStream out(std::cout);
+    GMDB g;
+    ASSERT_NO_FATAL_FAILURE(connect(g, out));
+    std::vector<attr_name_type_info*> attributes = dataAttributes();
+    token_description_list tokens;
+    read.ok = g.DBReadTokens(1, "Data", &attributes, &tokens);
+    read.rows = tokens.token_descriptions;
+    g.DBCloseConnect();
+    for (attr_name_type_info* a : attributes) delete a;
+    read.out = out.text();
+}
+
+const char* kDataColumns = "n LONGTEXT, s BIGINT, l INT, gt DATETIME, d BOOLEAN, ood BOOLEAN, tl INT, gl INT";
+
+std::string dataRow(const std::string& n, const std::string& s) {
+    return "'" + n + "', " + s + ", 2, '2024-05-06 07:08:09', 1, 0, 3, 4";
+}
+
+int slongOf(const token_attribute& a) {
+    SQLINTEGER v = 0;
+    std::memcpy(&v, a.value, sizeof v);
+    return v;
+}
+
+}  // namespace
+
+TEST(GMDBConversion, IntegersAreReadWithinTheirRangeOnly) {
+    char v[512];
+    EXPECT_EQ(GMDB::convert(SQL_C_SLONG, "2147483647", v), "");
+    SQLINTEGER i = 0;
+    std::memcpy(&i, v, sizeof i);
+    EXPECT_EQ(i, 2147483647);
+    EXPECT_EQ(GMDB::convert(SQL_C_SLONG, "-2147483648", v), "");
+    std::memcpy(&i, v, sizeof i);
+    EXPECT_EQ(i, INT32_MIN);
+    EXPECT_EQ(GMDB::convert(SQL_C_SLONG, "2147483648", v), "which is out of range of a 32-bit integer");
+    EXPECT_EQ(GMDB::convert(SQL_C_SLONG, "-2147483649", v), "which is out of range of a 32-bit integer");
+    EXPECT_EQ(GMDB::convert(SQL_C_SLONG, "99999999999999999999999", v), "which is out of range of a 32-bit integer");
+    EXPECT_EQ(GMDB::convert(SQL_C_ULONG, "-1", v), "which is out of range of a 32-bit unsigned integer");
+    EXPECT_EQ(GMDB::convert(SQL_C_SLONG, "12.00", v), "");  // a whole DECIMAL
+    std::memcpy(&i, v, sizeof i);
+    EXPECT_EQ(i, 12);
+    for (const char* bad : {"", "-", "12.5", "1e3", " 7", "7 ", "abc", "0x10"})
+        EXPECT_EQ(GMDB::convert(SQL_C_SLONG, bad, v), "which is not an integer") << bad;
+    EXPECT_EQ(GMDB::convert(SQL_C_SBIGINT, "5000000000", v), "");
+    SQLBIGINT b = 0;
+    std::memcpy(&b, v, sizeof b);
+    EXPECT_EQ(b, 5000000000LL);
+}
+
+TEST(GMDBConversion, BitsNumbersAndTimesAreReadStrictly) {
+    char v[512];
+    EXPECT_EQ(GMDB::convert(SQL_C_BIT, "1", v), "");
+    EXPECT_EQ(v[0], 1);
+    EXPECT_EQ(GMDB::convert(SQL_C_BIT, std::string(1, '\1'), v), "");  // a BIT(1) column's raw byte
+    EXPECT_EQ(v[0], 1);
+    EXPECT_EQ(GMDB::convert(SQL_C_BIT, "0", v), "");
+    EXPECT_EQ(v[0], 0);
+    for (const char* bad : {"true", "2", "", "-1"}) EXPECT_EQ(GMDB::convert(SQL_C_BIT, bad, v), "which is not 0 or 1");
+
+    EXPECT_EQ(GMDB::convert(SQL_C_DOUBLE, "-2.5e3", v), "");
+    double x = 0;
+    std::memcpy(&x, v, sizeof x);
+    EXPECT_EQ(x, -2500.0);
+    EXPECT_EQ(GMDB::convert(SQL_C_DOUBLE, "1e999", v), "which is out of range of a double");
+    EXPECT_EQ(GMDB::convert(SQL_C_DOUBLE, "nan", v), "which is out of range of a double");
+    EXPECT_EQ(GMDB::convert(SQL_C_DOUBLE, "2.5x", v), "which is not a number");
+    EXPECT_EQ(GMDB::convert(SQL_C_FLOAT, "1e300", v), "which is out of range of a float");
+
+    EXPECT_EQ(GMDB::convert(SQL_C_TYPE_TIMESTAMP, "2024-02-29 23:59:58.125", v), "");
+    SQL_TIMESTAMP_STRUCT t{};
+    std::memcpy(&t, v, sizeof t);
+    EXPECT_EQ(t.year, 2024);
+    EXPECT_EQ(t.month, 2);
+    EXPECT_EQ(t.day, 29);
+    EXPECT_EQ(t.hour, 23);
+    EXPECT_EQ(t.minute, 59);
+    EXPECT_EQ(t.second, 58);
+    EXPECT_EQ(t.fraction, 125000000u);
+    EXPECT_EQ(GMDB::convert(SQL_C_TYPE_TIMESTAMP, "2024-05-06", v), "");  // a DATE: midnight
+    for (const char* bad : {"garbage", "0000-00-00 00:00:00", "2023-02-29 00:00:00", "2024-13-01", "2024-05-06 24:00:00",
+                            "2024-05-06 07:08", "2024-05-06T07:08:09", "07:08:09"})
+        EXPECT_EQ(GMDB::convert(SQL_C_TYPE_TIMESTAMP, bad, v), "which is not a valid date and time") << bad;
+}
+
+TEST(GMDBConversion, TextsAreCutAtACharacterBoundary) {
+    std::string e;
+    for (int k = 0; k < 300; ++k) e += "\xc3\xa9";  // é, two bytes
+    EXPECT_EQ(GMDB::utf8Prefix(e, 511).size(), 510u);
+    EXPECT_EQ(GMDB::utf8Prefix("a" + e, 511).size(), 511u);
+    EXPECT_EQ(GMDB::utf8Prefix("ab\xe2\x82\xac", 4), "ab");  // the euro sign's three bytes stay together
+    EXPECT_EQ(GMDB::utf8Prefix("short", 511), "short");
+}
+
+TEST(GMDBReading, AValueThatDoesNotConvertCostsThatValueOnly) {
+    REQUIRE_DATABASE(db);
+    std::vector<std::string> rows;
+    for (int k = 1; k <= 100; ++k) rows.push_back(dataRow("t" + std::to_string(k), k == 37 ? "5000000000" : std::to_string(k)));
+    ReadTokens read;
+    ASSERT_NO_FATAL_FAILURE(readData(db, markingSql(kDataColumns, rows, {"P_In_out1"}), read));
+    ASSERT_TRUE(read.ok) << read.out;
+    ASSERT_EQ(read.rows.size(), 100u) << read.out;  // the rows after the bad one are all there
+    EXPECT_TRUE(contains(read.out, "Stored token 37 of colour Data: column s holds '5000000000', which is out of "
+                                   "range of a 32-bit integer; s keeps its default\n"))
+        << read.out;
+    for (const token_description* d : read.rows) {
+        SCOPED_TRACE(d->id);
+        ASSERT_EQ(d->attributes.size(), 8u);
+        EXPECT_EQ(d->place_name, "P_In_out1");
+        EXPECT_EQ(std::string(d->attributes[0]->value), "t" + std::to_string(d->id));
+        EXPECT_EQ(d->attributes[1]->valid, d->id != 37);
+        EXPECT_EQ(slongOf(*d->attributes[1]), d->id == 37 ? 0 : d->id);
+        EXPECT_TRUE(d->attributes[2]->valid);
+        EXPECT_EQ(slongOf(*d->attributes[2]), 2);
+    }
+    EXPECT_FALSE(contains(read.out, "Stored token 36 ")) << read.out;
+}
+
+TEST(GMDBReading, TextsAreBoundedByTheirStoredLength) {
+    REQUIRE_DATABASE(db);
+    // A place name far beyond the 512-byte room it once had, and a text
+    // attribute of 600 bytes of two-byte characters.
+    const std::string place(3000, 'P');
+    std::string e;
+    for (int k = 0; k < 300; ++k) e += "\xc3\xa9";
+    ReadTokens read;
+    ASSERT_NO_FATAL_FAILURE(
+        readData(db, markingSql(kDataColumns, {dataRow(e, "1"), dataRow("x", "2")}, {place, "S_out1"}), read));
+    ASSERT_TRUE(read.ok) << read.out;
+    ASSERT_EQ(read.rows.size(), 2u);
+    const token_description* first = read.byId(1);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->place_name, place);
+    EXPECT_EQ(std::string(first->attributes[0]->value), e.substr(0, 510));
+    EXPECT_TRUE(contains(read.out, "Stored token 1 of colour Data: column n holds a text of 600 bytes, more than "
+                                   "the 511 a text attribute takes; n keeps its first 510 bytes\n"))
+        << read.out;
+    ASSERT_NE(read.byId(2), nullptr);
+    EXPECT_EQ(read.byId(2)->place_name, "S_out1");
+}
+
+TEST(GMDBReading, ValuesOfTheWrongKindAreReportedAndKeepTheirDefault) {
+    REQUIRE_DATABASE(db);
+    // Token 1: a zero date, a text where a number belongs, NULLs; token 2:
+    // BIT(1) columns, as a marking laid out by DBCreateMarking has them.
+    const char* columns = "n LONGTEXT, s VARCHAR(20), l INT, gt DATETIME, d BIT(1), ood BIT(1), tl INT, gl INT";
+    ReadTokens read;
+    ASSERT_NO_FATAL_FAILURE(readData(db,
+                                     markingSql(columns,
+                                                {"NULL, 'abc', NULL, '0000-00-00 00:00:00', NULL, b'0', 5, 6",
+                                                 "'ok', '-7', 8, '2024-02-29 10:11:12', b'1', b'0', 9, 10"},
+                                                {"P_In_out1"}),
+                                     read));
+    ASSERT_TRUE(read.ok) << read.out;
+    ASSERT_EQ(read.rows.size(), 2u) << read.out;
+    const token_description* bad = read.byId(1);
+    ASSERT_NE(bad, nullptr);
+    const bool badValid[] = {false, false, false, false, false, true, true, true};
+    for (std::size_t k = 0; k < 8; ++k) EXPECT_EQ(bad->attributes[k]->valid, badValid[k]) << k;
+    EXPECT_EQ(slongOf(*bad->attributes[1]), 0);
+    EXPECT_EQ(std::string(bad->attributes[3]->value, 16), std::string(16, '\0'));
+    EXPECT_TRUE(contains(read.out, "Stored token 1 of colour Data: column s holds 'abc', which is not an integer; "
+                                   "s keeps its default\n"))
+        << read.out;
+    EXPECT_TRUE(contains(read.out, "Stored token 1 of colour Data: column gt holds '0000-00-00 00:00:00', which is "
+                                   "not a valid date and time; gT keeps its default\n"))
+        << read.out;
+    EXPECT_FALSE(contains(read.out, "column n ")) << read.out;  // NULL: the default, nothing to report
+    EXPECT_FALSE(contains(read.out, "column l ")) << read.out;
+    const token_description* good = read.byId(2);
+    ASSERT_NE(good, nullptr);
+    for (std::size_t k = 0; k < 8; ++k) EXPECT_TRUE(good->attributes[k]->valid) << k;
+    EXPECT_EQ(slongOf(*good->attributes[1]), -7);
+    EXPECT_EQ(good->attributes[4]->value[0], 1);
+    EXPECT_EQ(good->attributes[5]->value[0], 0);
+    SQL_TIMESTAMP_STRUCT t{};
+    std::memcpy(&t, good->attributes[3]->value, sizeof t);
+    EXPECT_EQ(t.day, 29);
+    EXPECT_FALSE(contains(read.out, "Stored token 2 ")) << read.out;
 }
