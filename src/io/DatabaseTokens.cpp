@@ -85,7 +85,8 @@ void Token_int::createTokensFromDB(NetClass*, GMDB* connection, token_info_list&
     for (token_description* d : descriptions.token_descriptions) {
         auto* info = new token_info();
         info->tokentypename = "int";
-        info->token = Ptr<Token>(new Token_int(d->attributes.empty() ? 0 : dbtokens::longOf(*d->attributes[0])));
+        const bool stored = !d->attributes.empty() && d->attributes[0]->valid;
+        info->token = Ptr<Token>(new Token_int(stored ? dbtokens::longOf(*d->attributes[0]) : 0));
         info->id = d->id;
         info->place_name = d->place_name;
         tokens.push_back(info);

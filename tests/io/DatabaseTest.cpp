@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/DateTime.h"
 #include "io/GMDB.h"
 #include "support/TestSupport.h"
 
@@ -494,4 +495,28 @@ TEST(GMDBReading, ValuesOfTheWrongKindAreReportedAndKeepTheirDefault) {
     std::memcpy(&t, good->attributes[3]->value, sizeof t);
     EXPECT_EQ(t.day, 29);
     EXPECT_FALSE(contains(read.out, "Stored token 2 ")) << read.out;
+}
+
+TEST(DatabaseStartUp, AStoredValueOfTheWrongKindLeavesItsAttributeAtTheDefault) {
+    REQUIRE_DATABASE(db);
+    // The token on the place the net lacks shows its content in the report.
+    const char* columns = "n LONGTEXT, s INT, l INT, gt VARCHAR(30), d VARCHAR(10), ood INT, tl INT, gl INT";
+    testsupport::TempDir sql;
+    sql.write("marking.sql", markingSql(columns,
+                                        {"'bad', 1, 2, 'garbage', 'true', 1, NULL, 4",
+                                         "'good', 3, 4, '2025-01-02 03:04:05', '1', 0, 2, 1"},
+                                        {"NoSuchPlace", "P_In_out1"}));
+    db.load(sql.file("marking.sql"));
+    testsupport::ScopedEnv ini("ODBCINI", TestDatabase::odbcIni());
+    testsupport::WorkDir dir;
+    const testsupport::RunResult r = testsupport::runScpnsim({"-p", "--fcount", "0", "--lcount", "0"}, dir.path());
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_TRUE(contains(r.out, "Stored token 1 of colour Data: column gt holds 'garbage', which is not a valid date "
+                                "and time; gT keeps its default\n"
+                                "Stored token 1 of colour Data: column d holds 'true', which is not 0 or 1; d keeps "
+                                "its default\n"))
+        << r.out;
+    EXPECT_TRUE(contains(r.out, "Could not find Place 'NoSuchPlace' for {n=\"bad\"; s=1; l=2; gT=" +
+                                    DateTime().toString() + "; d=0; ood=1; tL=0; gL=4}\n1 tokens added to the net.\n"))
+        << r.out;
 }

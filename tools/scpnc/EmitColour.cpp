@@ -162,9 +162,11 @@ std::string databaseLoader(const Colour& colour) {
       << "        info->id = d->id;\n"
       << "        info->place_name = d->place_name;\n"
       << "        tokens.push_back(info);\n";
+    // A NULL or unconvertible column (reported as it was read) leaves the
+    // attribute at its default.
     for (std::size_t k = 0; k < colour.attributes.size(); ++k)
-        c << "        token->set_" << colour.attributes[k].name << "(" << fetchedValue(colour.attributes[k].type)
-          << "(*d->attributes[" << k << "]));\n";
+        c << "        if (d->attributes[" << k << "]->valid) token->set_" << colour.attributes[k].name << "("
+          << fetchedValue(colour.attributes[k].type) << "(*d->attributes[" << k << "]));\n";
     c << "    }\n"
       << "    dbtokens::release(descriptions);\n"
       << "}\n";
