@@ -1,5 +1,7 @@
 #include "io/GMDB.h"
 
+#include <odbcinst.h>
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -71,8 +73,8 @@ bool GMDB::DBConnect(const char* dsn, const char* user, const char* password) {
         V_OD_hdbc = nullptr;
         return false;
     }
-    // The attribute does not bound a connect to a server that never answers
-    // with every driver; data sources should also set their own time-out.
+    // The MariaDB driver ignores this attribute; the connection text bounds
+    // the connect (CONN_TIMEOUT) instead.
     SQLSetConnectAttr(V_OD_hdbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(5), 0);
 
     std::cout << "the following DSNs are available:" << std::endl;
@@ -87,7 +89,11 @@ bool GMDB::DBConnect(const char* dsn, const char* user, const char* password) {
         std::cout << "\tservername='" << name << "', description='" << description << "'" << std::endl;
 
     std::cout << "trying to connect to DSN=" << dsn << ", USER=" << user << ", PASS=" << password << std::endl;
-    r = SQLConnect(V_OD_hdbc, text(dsn), SQL_NTS, text(user), SQL_NTS, text(password), SQL_NTS);
+    const std::string connection = connectionText(dsn, user, password);
+    SQLCHAR completed[1024];
+    SQLSMALLINT completedLength = 0;
+    r = SQLDriverConnect(V_OD_hdbc, nullptr, text(connection.c_str()), SQL_NTS, completed, sizeof completed,
+                         &completedLength, SQL_DRIVER_NOPROMPT);
     if (succeeded(r)) {
         std::cout << "connection established!" << std::endl;
         return true;
@@ -99,6 +105,42 @@ bool GMDB::DBConnect(const char* dsn, const char* user, const char* password) {
     V_OD_hdbc = nullptr;
     V_OD_Env = nullptr;
     return false;
+}
+
+namespace {
+
+// A value of the connection text, in braces when it holds a character of
+// that text's syntax.
+std::string attributeValue(const std::string& value) {
+    if (value.find_first_of(";{}=") == std::string::npos &&
+        (value.empty() || (value.front() != ' ' && value.back() != ' ')))
+        return value;
+    std::string braced = "{";
+    for (char c : value) {
+        braced += c;
+        if (c == '}') braced += '}';
+    }
+    return braced + "}";
+}
+
+// Whether the data source's entry (user or system odbc.ini) sets `key`.
+bool dataSourceSets(const char* dsn, const char* key) {
+    char value[256] = {};
+    return SQLGetPrivateProfileString(dsn, key, "", value, sizeof value, "odbc.ini") > 0 && value[0] != '\0';
+}
+
+}  // namespace
+
+std::string GMDB::connectionText(const char* dsn, const char* user, const char* password) {
+    std::string connection =
+        "DSN=" + attributeValue(dsn) + ";UID=" + attributeValue(user) + ";PWD=" + attributeValue(password);
+    static const struct {
+        const char* key;
+        const char* seconds;
+    } kTimeouts[] = {{"CONN_TIMEOUT", "5"}, {"READ_TIMEOUT", "15"}, {"WRITE_TIMEOUT", "15"}};
+    for (const auto& t : kTimeouts)
+        if (!dataSourceSets(dsn, t.key)) connection += std::string(";") + t.key + "=" + t.seconds;
+    return connection;
 }
 
 void GMDB::DBCloseConnect() {

@@ -158,6 +158,17 @@ private:
     // The SQLSTATE of that record ("" when there is none).
     static std::string diagnosticState(SQLSMALLINT handleType, SQLHANDLE handle);
 
+public:
+    // The connection text DBConnect sends: the data source, the login (which
+    // takes the place of the data source's User and Password) and the
+    // time-outs the data source does not set itself, so that a server that
+    // stops answering fails the connect or the statement instead of stalling
+    // the run: CONN_TIMEOUT=5 (seconds to connect), READ_TIMEOUT=15 and
+    // WRITE_TIMEOUT=15 (seconds one read or write of a statement may wait).
+    static std::string connectionText(const char* dsn, const char* user, const char* password);
+
+private:
+
     SQLHENV V_OD_Env;
     SQLHDBC V_OD_hdbc;
 };

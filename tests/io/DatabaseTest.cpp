@@ -3,9 +3,12 @@
 // loopback port 33061, data sources "scpn" and "scpn_wrongpass").
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -519,4 +522,104 @@ TEST(DatabaseStartUp, AStoredValueOfTheWrongKindLeavesItsAttributeAtTheDefault) 
     EXPECT_TRUE(contains(r.out, "Could not find Place 'NoSuchPlace' for {n=\"bad\"; s=1; l=2; gT=" +
                                     DateTime().toString() + "; d=0; ood=1; tL=0; gL=4}\n1 tokens added to the net.\n"))
         << r.out;
+}
+
+namespace {
+
+// Stops the tests' server (SIGSTOP: it keeps its connections but answers
+// nothing) and lets it go on again at the end of the scope, whatever the
+// test's outcome.
+class StalledServer {
+public:
+    StalledServer() {
+        const char* dir = std::getenv("SCPN_TEST_DB_DIR");
+        std::ifstream in(std::string(dir != nullptr ? dir : "/tmp/scpn-test-db") + "/mariadbd.pid");
+        in >> pid_;
+        if (pid_ > 0) ::kill(pid_, SIGSTOP);
+    }
+    ~StalledServer() {
+        if (pid_ > 0) ::kill(pid_, SIGCONT);
+    }
+    StalledServer(const StalledServer&) = delete;
+    StalledServer& operator=(const StalledServer&) = delete;
+    bool stopped() const { return pid_ > 0; }
+
+private:
+    pid_t pid_ = 0;
+};
+
+std::string testPort() {
+    const char* port = std::getenv("SCPN_TEST_DB_PORT");
+    return port != nullptr ? port : "33061";
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+TEST(GMDBConnection, TheProgramsTimeOutsComeUnlessTheDataSourceSetsItsOwn) {
+    testsupport::TempDir odbc;
+    odbc.write("odbc.ini", "[plain]\nDriver=MariaDB Unicode\nServer=127.0.0.1\n\n"
+                           "[own]\nDriver=MariaDB Unicode\nServer=127.0.0.1\nREAD_TIMEOUT=40\nCONN_TIMEOUT=0\n");
+    testsupport::ScopedEnv ini("ODBCINI", odbc.file("odbc.ini"));
+    EXPECT_EQ(GMDB::connectionText("plain", "quorvel", "quorvel"),
+              "DSN=plain;UID=quorvel;PWD=quorvel;CONN_TIMEOUT=5;READ_TIMEOUT=15;WRITE_TIMEOUT=15");
+    EXPECT_EQ(GMDB::connectionText("own", "u", "p;w}d"), "DSN=own;UID=u;PWD={p;w}}d};WRITE_TIMEOUT=15");
+}
+
+TEST(GMDBConnection, AStalledServerFailsTheTokenQueryInsteadOfHangingIt) {
+    REQUIRE_DATABASE(db);
+    db.load(kFixtures + "marking.sql");
+    // The data source without time-outs of its own: the program's apply.
+    testsupport::TempDir odbc;
+    odbc.write("odbc.ini", "[scpn]\nDriver=MariaDB Unicode\nServer=127.0.0.1\nPort=" + testPort() +
+                               "\nDatabase=scpn\n");
+    testsupport::ScopedEnv ini("ODBCINI", odbc.file("odbc.ini"));
+    testsupport::CaptureStream out(std::cout);
+    GMDB g;
+    ASSERT_NO_FATAL_FAILURE(connect(g, out));
+    std::vector<attr_name_type_info*> attributes = dataAttributes();
+    token_description_list tokens;
+    bool read = true;
+    double seconds = 0;
+    {
+        StalledServer stalled;
+        ASSERT_TRUE(stalled.stopped());
+        const auto start = std::chrono::steady_clock::now();
+        read = g.DBReadTokens(1, "Data", &attributes, &tokens);
+        seconds = secondsSince(start);
+    }
+    g.DBCloseConnect();
+    for (attr_name_type_info* a : attributes) delete a;
+    EXPECT_FALSE(read);
+    EXPECT_TRUE(tokens.token_descriptions.empty());
+    EXPECT_LT(seconds, 60.0);  // READ_TIMEOUT=15
+    EXPECT_TRUE(contains(out.text(), "SQLExecDirect failed: SELECT oname.n,")) << out.text();
+    EXPECT_TRUE(contains(out.text(), "Error in Select -1\n")) << out.text();
+}
+
+TEST(DatabaseStartUp, AServerThatStallsTheConnectIsGivenUpAndTheRunGoesOn) {
+    REQUIRE_DATABASE(db);
+    testsupport::TempDir odbc;
+    odbc.write("odbc.ini", "[scpn]\nDriver=MariaDB Unicode\nServer=127.0.0.1\nPort=" + testPort() +
+                               "\nDatabase=scpn\n");
+    testsupport::ScopedEnv ini("ODBCINI", odbc.file("odbc.ini"));
+    testsupport::WorkDir dir;
+    testsupport::RunResult r;
+    double seconds = 0;
+    {
+        StalledServer stalled;
+        ASSERT_TRUE(stalled.stopped());
+        const auto start = std::chrono::steady_clock::now();
+        r = testsupport::runScpnsim({"-p", "--fcount", "1000", "--lcount", "1", "--seed", "1"}, dir.path());
+        seconds = secondsSince(start);
+    }
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_LT(seconds, 60.0);  // CONN_TIMEOUT=5
+    EXPECT_TRUE(contains(r.out, "trying to connect to DSN=scpn, USER=quorvel, PASS=quorvel\nError SQLConnect -1\n"))
+        << r.out;
+    EXPECT_FALSE(contains(r.out, "tokens added to the net.")) << r.out;
+    EXPECT_TRUE(contains(r.out, "Global fire count: 1000\n")) << r.out;
 }
