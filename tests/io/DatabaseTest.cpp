@@ -623,3 +623,14 @@ TEST(DatabaseStartUp, AServerThatStallsTheConnectIsGivenUpAndTheRunGoesOn) {
     EXPECT_FALSE(contains(r.out, "tokens added to the net.")) << r.out;
     EXPECT_TRUE(contains(r.out, "Global fire count: 1000\n")) << r.out;
 }
+
+TEST(DatabaseStartUp, TheShippedExampleTablesLoadEveryToken) {
+    REQUIRE_DATABASE(db);
+    db.load(std::string(SCPNSIM_SOURCE_DIR) + "/examples/database/tokens.sql");
+    testsupport::ScopedEnv ini("ODBCINI", TestDatabase::odbcIni());
+    testsupport::WorkDir dir;
+    const testsupport::RunResult r = testsupport::runScpnsim({"-p", "--fcount", "0", "--lcount", "0"}, dir.path());
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_TRUE(contains(r.out, "All token references replaced.\n3 tokens added to the net.\n")) << r.out;
+    EXPECT_FALSE(contains(r.out, "Stored token")) << r.out;
+}
