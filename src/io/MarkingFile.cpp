@@ -1,17 +1,26 @@
 #include "io/MarkingFile.h"
 
 #include <xercesc/dom/DOM.hpp>
+#include <xercesc/sax/InputSource.hpp>
 #include <xercesc/sax/Locator.hpp>
 #include <xercesc/sax2/Attributes.hpp>
 #include <xercesc/sax2/DefaultHandler.hpp>
 #include <xercesc/sax2/SAX2XMLReader.hpp>
 #include <xercesc/sax2/XMLReaderFactory.hpp>
+#include <xercesc/util/BinInputStream.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/SecurityManager.hpp>
+#include <xercesc/util/XMLExceptMsgs.hpp>
 #include <xercesc/util/XMLString.hpp>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <limits>
@@ -171,6 +180,69 @@ private:
     std::size_t characters_ = 0;
 };
 
+// The marking file as the parser reads it: through the descriptor that was
+// checked to be a regular file, so that what is parsed is what was checked.
+class DescriptorStream : public BinInputStream {
+public:
+    explicit DescriptorStream(int fd) : fd_(fd) {}
+    XMLFilePos curPos() const override { return position_; }
+    XMLSize_t readBytes(XMLByte* const toFill, const XMLSize_t maxToRead) override {
+        for (;;) {
+            const ssize_t n = ::read(fd_, toFill, maxToRead);
+            if (n >= 0) {
+                position_ += static_cast<XMLFilePos>(n);
+                return static_cast<XMLSize_t>(n);
+            }
+            if (errno != EINTR)
+                ThrowXML1(XMLPlatformUtilsException, XMLExcepts::File_CouldNotReadFromFile, kFileName);
+        }
+    }
+    const XMLCh* getContentType() const override { return nullptr; }
+
+private:
+    int fd_;
+    XMLFilePos position_ = 0;
+};
+
+class DescriptorSource : public InputSource {
+public:
+    explicit DescriptorSource(int fd) : InputSource(u"marking.xml"), fd_(fd) {}
+    BinInputStream* makeStream() const override { return new DescriptorStream(fd_); }
+
+private:
+    int fd_;
+};
+
+// Opens the marking file for the parse; -1 when it cannot be opened (the
+// parser then reports that as for any file it cannot open). Anything but a
+// regular file is refused before a byte is read: a FIFO would block the
+// start-up until someone writes to it, a device might never end. The open
+// itself does not wait (O_NONBLOCK), whoever is at the other end of a FIFO.
+int openRegularFile() {
+    const int fd = ::open(kFileName, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int error = errno;
+        ::close(fd);
+        fail(std::string("ERROR: ") + kFileName + " cannot be read: " + std::strerror(error) + "\n");
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        const char* kind = S_ISFIFO(st.st_mode)   ? "a FIFO"
+                           : S_ISDIR(st.st_mode)  ? "a folder"
+                           : S_ISCHR(st.st_mode)  ? "a character device"
+                           : S_ISBLK(st.st_mode)  ? "a block device"
+                           : S_ISSOCK(st.st_mode) ? "a socket"
+                                                  : "not a file";
+        fail(std::string("ERROR: ") + kFileName + " is " + kind + ", not a regular file; a marking is read only "
+             "from a regular file.\n");
+    }
+    // Reads of a regular file never wait anyway; the flag goes for clarity.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
 std::map<std::string, std::unique_ptr<Marking>>& markings() {
     static std::map<std::string, std::unique_ptr<Marking>> all;
     return all;
@@ -204,8 +276,12 @@ std::unique_ptr<Marking> read() {
     parser->setProperty(XMLUni::fgXercesSecurityManager, &security);
     parser->setContentHandler(&handler);
     parser->setErrorHandler(&handler);  // every fatal error becomes an exception
+    const int fd = openRegularFile();
     try {
-        parser->parse(kFileName);
+        if (fd >= 0)
+            parser->parse(DescriptorSource(fd));
+        else
+            parser->parse(kFileName);  // says that (and why) the file cannot be opened
     } catch (const XMLException& e) {
         fail("Xerces XML Exception message is: " + narrow(e.getMessage()) + "\n");
     } catch (const DOMException& e) {
@@ -215,6 +291,7 @@ std::unique_ptr<Marking> read() {
     } catch (...) {
         fail("Xerces Unexpected Exception \n");
     }
+    if (fd >= 0) ::close(fd);
     return marking;
 }
 

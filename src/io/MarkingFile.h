@@ -10,7 +10,7 @@
 // the absolute path of the file, which lets in-process callers (the tests)
 // work in several directories; forget() drops them.
 //
-// A file that cannot be read, is too large, or holds an integer value that is
+// A file that cannot be read, is not a regular file, is too large, or holds an integer value that is
 // not a whole number ends the program with one line on standard output and
 // status 1.
 #include <cstddef>

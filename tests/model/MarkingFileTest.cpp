@@ -2,6 +2,7 @@
 // model's integer places, that it is read once, what it may hold, how it is
 // checked against the net, and how a file that cannot be read ends the program.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <climits>
@@ -170,6 +171,35 @@ TEST(MarkingFileRun, NestedTokensAndForeignElementsRunToCompletion) {
     EXPECT_EQ(r.exitStatus, 0) << r.out;
     EXPECT_TRUE(contains(r.out, kSummary)) << r.out;
     EXPECT_FALSE(contains(r.out, "Xerces")) << r.out;
+}
+
+TEST(MarkingFileRun, AnythingButARegularFileIsRefusedAtOnce) {
+    // A FIFO nobody writes to held the start-up for ever; a folder or a
+    // device is no marking either. Each is refused before it is read.
+    struct Case {
+        const char* kind;
+        void (*make)(const std::filesystem::path&);
+    };
+    const Case cases[] = {
+        {"a FIFO", [](const std::filesystem::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+        {"a folder", [](const std::filesystem::path& p) { std::filesystem::create_directory(p); }},
+        {"a character device",
+         [](const std::filesystem::path& p) { std::filesystem::create_symlink("/dev/zero", p); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        TempDir dir;
+        c.make(dir.path() / "marking.xml");
+        testsupport::RunningProcess run(SCPNSIM_EXE, kRunArgs, dir.path());
+        // Generous: the refusal comes at start-up; a hang is killed with the child.
+        ASSERT_TRUE(run.waitForOutput("not a regular file", 30));
+        const auto r = run.wait();
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_EQ(lastLine(r.out), std::string("ERROR: marking.xml is ") + c.kind +
+                                       ", not a regular file; a marking is read only from a regular file.\n")
+            << r.out;
+        EXPECT_FALSE(contains(r.out, "Running simulation from")) << r.out;
+    }
 }
 
 // ---------------------------------------------------------------------------
