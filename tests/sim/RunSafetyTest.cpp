@@ -177,3 +177,32 @@ TEST(RunGuards, ASignalEndsTheRunBetweenEventsAndKeepsTheOldResults) {
         }
     }
 }
+
+TEST(RunGuards, ASignalEndsAProfilingRunBetweenEventsWithWholeTraceLines) {
+    // The profiling loop once let a signal end the process at once, in the
+    // middle of a trace line.
+    for (int sig : {SIGINT, SIGTERM}) {
+        WorkDir dir;
+        dir.write("results.log", kOldResults);
+        testsupport::RunningProcess run(
+            SCPNSIM_EXE, {"-p", "--fcount", "2000000000", "--lcount", "1000", "--seed", "1", "-l"}, dir.path());
+        ASSERT_TRUE(run.waitForOutput("firing 1000 * 2000000000 times"));
+        // The loop has begun once the transition trace reaches the file.
+        for (int i = 0; i < 6000 && (!fs::exists(dir.path() / "Log/trans.log") ||
+                                     fs::file_size(dir.path() / "Log/trans.log") < 100000);
+             ++i)
+            usleep(10000);
+        ASSERT_GE(fs::file_size(dir.path() / "Log/trans.log"), 100000u);
+        run.sendSignal(sig);
+        const RunResult r = run.wait();
+        const std::string name = sig == SIGINT ? "SIGINT" : "SIGTERM";
+        EXPECT_EQ(r.signal, sig) << r.out << r.err;
+        EXPECT_TRUE(contains(r.out, "\nRUN INTERRUPTED by " + name + " at model time ")) << r.out;
+        EXPECT_TRUE(contains(r.out, "results.log is left as it was.\n")) << r.out;
+        EXPECT_EQ(dir.read("results.log"), kOldResults);
+        for (const char* trace : {"Log/sim.log", "Log/trans.log"}) {
+            const std::string text = dir.read(trace);
+            EXPECT_TRUE(text.empty() || text.back() == '\n') << trace;
+        }
+    }
+}
