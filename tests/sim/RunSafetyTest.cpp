@@ -128,6 +128,38 @@ TEST(Traces, ATraceThatCanNoLongerBeWrittenEndsTheRunClearly) {
     EXPECT_EQ(dir.read("results.log"), kOldResults);
 }
 
+TEST(Traces, ASecondRunIsRefusedTheLogFolderOfARunningOne) {
+    WorkDir dir;
+    // Never accurate, no stop time, no limit: it runs until it is signalled.
+    testsupport::RunningProcess first(SCPNSIM_EXE,
+                                      {"-S", "--mstart", "0", "--mstop", "0", "--secmax", "0", "--epsmax", "0",
+                                       "--percentage", "false", "--seed", "1", "-l"},
+                                      dir.path());
+    ASSERT_TRUE(first.waitForOutput("Running simulation from"));
+    for (int i = 0; i < 6000 && fs::file_size(dir.path() / "Log/sim.log") == 0; ++i) usleep(10000);
+    ASSERT_GT(fs::file_size(dir.path() / "Log/sim.log"), 0u);
+
+    const auto traced = fs::file_size(dir.path() / "Log/sim.log");
+    const RunResult second = runScpnsim({"-S", "--mstart", "0", "--mstop", "10", "--seed", "2", "-l"}, dir.path());
+    EXPECT_EQ(second.exitStatus, 1) << second.out << second.err;
+    EXPECT_TRUE(contains(second.err, "ERROR: cannot write the traces in the folder \"Log\": another run is "
+                                     "writing its traces there (it holds Log/.lock)"))
+        << second.err;
+    EXPECT_FALSE(contains(second.out, "Running simulation from")) << second.out;
+    // The first run's traces were not emptied (a trace only grows).
+    EXPECT_GE(fs::file_size(dir.path() / "Log/sim.log"), traced);
+    // Another folder is free.
+    const RunResult elsewhere = runScpnsim(
+        {"-S", "--mstart", "0", "--mstop", "10", "--seed", "2", "-l", "--logdir", "Other"}, dir.path());
+    EXPECT_EQ(elsewhere.exitStatus, 0) << elsewhere.out << elsewhere.err;
+
+    first.sendSignal(SIGKILL);
+    EXPECT_EQ(first.wait().signal, SIGKILL);
+    // A killed run leaves no lock behind.
+    const RunResult after = runScpnsim({"-S", "--mstart", "0", "--mstop", "10", "--seed", "2", "-l"}, dir.path());
+    EXPECT_EQ(after.exitStatus, 0) << after.out << after.err;
+}
+
 // ---------------------------------------------------------------------------
 // The wall clock inside a replication, and signals
 
