@@ -101,14 +101,55 @@ TEST(ResultsFile, AFileThatCannotBeWrittenIsAnErrorAndTheOldResultsSurvive) {
 
 TEST(ResultsFile, AFolderThatTakesNoNewFileStillGetsAWritableResultsFileRewritten) {
     WorkDir dir;
-    dir.write("results.log", kOldResults);
+    // Longer than the new results: nothing of it may stay behind them.
+    std::string old;
+    while (old.size() < 100000) old += kOldResults;
+    dir.write("results.log", old);
     fs::permissions(dir.path() / "results.log", fs::perms::all);  // writable by anyone
     fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
     RunOptions unprivileged;
     unprivileged.asUnprivileged = true;
     const RunResult r = runScpnsim(kShortRun, dir.path(), unprivileged);
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    EXPECT_TRUE(contains(dir.read("results.log"), "RESULTS OF TRANSIENT SIMULATION\n"));
+    const std::string results = dir.read("results.log");
+    EXPECT_EQ(results.rfind("RESULTS OF TRANSIENT SIMULATION\n", 0), 0u) << results.substr(0, 200);
+    EXPECT_FALSE(contains(results, kOldResults));
+}
+
+TEST(ResultsFile, ARewriteInPlaceThatFailsLeavesTheOldFileWhole) {
+    // The folder takes no new file, so results.log is rewritten in place; the
+    // file-size limit stops the write after 1,024 bytes. That used to leave
+    // those 1,024 bytes of new text where the old results had been.
+    WorkDir dir;
+    std::string old;
+    for (int i = 0; old.size() < 3400; ++i) old += "old result line " + std::to_string(i) + "\n";
+    dir.write("results.log", old);
+    fs::permissions(dir.path() / "results.log", fs::perms::all);
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    RunOptions limited;
+    limited.asUnprivileged = true;
+    limited.fileSizeLimit = 1024;
+    limited.discardOutput = true;  // standard output would pass the limit first
+    const RunResult r = runScpnsim(kShortRun, dir.path(), limited);
+    EXPECT_EQ(r.exitStatus, 1) << r.err;
+    EXPECT_TRUE(contains(r.err, "ERROR: results.log could not be written (")) << r.err;
+    EXPECT_FALSE(contains(r.err, "could not be put back")) << r.err;
+    EXPECT_EQ(dir.read("results.log"), old);
+}
+
+TEST(ResultsFile, AReadOnlyResultsFileIsNotReplacedEvenForRoot) {
+    // access() grants root every write; the file's mode says read-only.
+    WorkDir dir;
+    dir.write("results.log", kOldResults);
+    fs::permissions(dir.path() / "results.log", fs::perms::owner_read | fs::perms::group_read |
+                                                    fs::perms::others_read);
+    const RunResult r = runScpnsim(kShortRun, dir.path());
+    EXPECT_EQ(r.exitStatus, 1) << r.err;
+    EXPECT_TRUE(contains(r.err, "ERROR: results.log could not be written (results.log cannot be replaced"))
+        << r.err;
+    EXPECT_EQ(dir.read("results.log"), kOldResults);
+    EXPECT_EQ(fs::status(dir.path() / "results.log").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
 }
 
 // ---------------------------------------------------------------------------
