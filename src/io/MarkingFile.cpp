@@ -1,6 +1,7 @@
 #include "io/MarkingFile.h"
 
 #include <xercesc/dom/DOM.hpp>
+#include <xercesc/framework/MemoryManager.hpp>
 #include <xercesc/sax/InputSource.hpp>
 #include <xercesc/sax/Locator.hpp>
 #include <xercesc/sax2/Attributes.hpp>
@@ -8,6 +9,7 @@
 #include <xercesc/sax2/SAX2XMLReader.hpp>
 #include <xercesc/sax2/XMLReaderFactory.hpp>
 #include <xercesc/util/BinInputStream.hpp>
+#include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLExceptMsgs.hpp>
@@ -19,6 +21,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -26,6 +29,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <new>
 #include <set>
 #include <unordered_map>
 
@@ -180,6 +184,46 @@ private:
     std::size_t characters_ = 0;
 };
 
+// The parser's memory, bounded while it parses: an attribute that references
+// a large entity thousands of times, or a huge comment, is built up in the
+// parser's buffers before any handler sees it, so only the allocator can stop
+// it in time. Past the bound an allocation fails as if the memory had run out,
+// which ends the parse; read() reports it.
+class BoundedMemory : public MemoryManager {
+public:
+    explicit BoundedMemory(std::size_t limit) : limit_(limit) {}
+
+    MemoryManager* getExceptionMemoryManager() override { return XMLPlatformUtils::fgMemoryManager; }
+
+    void* allocate(XMLSize_t size) override {
+        if (size > limit_ - live_) {
+            exceeded_ = true;
+            throw OutOfMemoryException();
+        }
+        void* block = ::operator new(size + kHeader, std::nothrow);
+        if (block == nullptr) throw OutOfMemoryException();
+        *static_cast<std::size_t*>(block) = size;
+        live_ += size;
+        return static_cast<char*>(block) + kHeader;
+    }
+
+    void deallocate(void* p) override {
+        if (p == nullptr) return;
+        char* block = static_cast<char*>(p) - kHeader;
+        live_ -= *reinterpret_cast<std::size_t*>(block);
+        ::operator delete(block);
+    }
+
+    bool exceeded() const { return exceeded_; }
+
+private:
+    // Each block starts with its size, kept where any type's alignment holds.
+    static constexpr std::size_t kHeader = alignof(std::max_align_t);
+    std::size_t limit_;
+    std::size_t live_ = 0;
+    bool exceeded_ = false;
+};
+
 // The marking file as the parser reads it: through the descriptor that was
 // checked to be a regular file, so that what is parsed is what was checked.
 class DescriptorStream : public BinInputStream {
@@ -265,7 +309,8 @@ std::unique_ptr<Marking> read() {
     MarkingReader handler(*marking);
     SecurityManager security;
     security.setEntityExpansionLimit(kMaxEntityExpansions);
-    std::unique_ptr<SAX2XMLReader> parser(XMLReaderFactory::createXMLReader());
+    BoundedMemory memory(kMaxParserMemory);  // outlives the parser
+    std::unique_ptr<SAX2XMLReader> parser(XMLReaderFactory::createXMLReader(&memory));
     // As a plain DOM parser reads: no namespaces, no validation; and no
     // external DTD or entity is ever opened (a "/dev/zero" entity would
     // never end).
@@ -288,6 +333,13 @@ std::unique_ptr<Marking> read() {
         fail("Xerces DOM Exception message is: " + narrow(e.getMessage()) + "\n");
     } catch (const SAXException& e) {
         fail("Xerces SAX Exception message is: " + narrow(e.getMessage()) + "\n");
+    } catch (const OutOfMemoryException&) {
+        if (!memory.exceeded()) throw std::bad_alloc();  // the machine's memory, not the bound
+        fail(std::string("ERROR: ") + kFileName + " needs more than " + std::to_string(kMaxParserMemory) +
+             " bytes of memory to be parsed (a very long attribute value, text or comment, or an entity "
+             "expanded too often), the most a marking may have.\n");
+    } catch (const std::bad_alloc&) {
+        throw;  // reported as any lack of memory is
     } catch (...) {
         fail("Xerces Unexpected Exception \n");
     }

@@ -53,6 +53,12 @@ inline constexpr std::size_t kMaxEntityExpansions = 10'000;
 inline constexpr std::size_t kMaxElements = 2 * kMaxTokens;
 inline constexpr std::size_t kMaxCharacters = 64u * 1024u * 1024u;
 
+// Most memory the parser may hold at once. The bounds above are counted as
+// the parser hands its pieces over; this one stops a single piece (one
+// attribute value full of entity references, one huge comment) while the
+// parser is still building it. An ordinary marking needs well under 1 MiB.
+inline constexpr std::size_t kMaxParserMemory = 32u * 1024u * 1024u;
+
 // Calls `add` for every token element whose "place" attribute is exactly
 // `placeName`, in document order. The elements (with the attributes the file
 // gives) belong to the parsed marking, which stays alive for the rest of the
