@@ -17,6 +17,7 @@
 #include "app/MainClass.h"
 #include "engine/RandomWrapper.h"
 #include "io/MarkingFile.h"
+#include "platform/FolderLock.h"
 #include "platform/MessagePassing.h"
 #ifdef SCPN_HAVE_MPI
 #include "platform/mpi/MpiMessagePassing.h"
@@ -391,11 +392,21 @@ void Server::openLogs(const std::string& folder) {
     } else if (!std::filesystem::is_directory(folder, ec)) {
         refuse("it is not a folder");
     }
+    // Before a trace is opened (and so emptied): a run already tracing there
+    // keeps its traces, and this one is refused.
+    std::string whyNoLock;
+    const folderlock::Outcome lock = folderlock::take(folder, whyNoLock);
+    if (lock == folderlock::Outcome::Busy)
+        refuse("another run is writing its traces there (it holds " + folderlock::lockFile(folder) +
+               "); let it end, or give this run another --logdir");
     Logging* logs = MainClass::getLog();
     logs->setLogFolder(folder);
     logs->open();
     if (!logs->isSimLogging() || !logs->isTransLogging() || !logs->isServerLogging())
         refuse(std::strerror(errno));
+    // A folder that takes the traces but no lock file (a ".lock" that is a
+    // folder, say) cannot keep a second run out.
+    if (lock == folderlock::Outcome::Failed) refuse(whyNoLock);
 }
 
 void Server::buildModel() {

@@ -1,22 +1,35 @@
 #include "io/MarkingFile.h"
 
 #include <xercesc/dom/DOM.hpp>
+#include <xercesc/framework/MemoryManager.hpp>
+#include <xercesc/sax/InputSource.hpp>
 #include <xercesc/sax/Locator.hpp>
 #include <xercesc/sax2/Attributes.hpp>
 #include <xercesc/sax2/DefaultHandler.hpp>
 #include <xercesc/sax2/SAX2XMLReader.hpp>
 #include <xercesc/sax2/XMLReaderFactory.hpp>
+#include <xercesc/util/BinInputStream.hpp>
+#include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/SecurityManager.hpp>
+#include <xercesc/util/XMLExceptMsgs.hpp>
 #include <xercesc/util/XMLString.hpp>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <limits>
 #include <map>
 #include <memory>
+#include <new>
 #include <set>
 #include <unordered_map>
 
@@ -171,6 +184,109 @@ private:
     std::size_t characters_ = 0;
 };
 
+// The parser's memory, bounded while it parses: an attribute that references
+// a large entity thousands of times, or a huge comment, is built up in the
+// parser's buffers before any handler sees it, so only the allocator can stop
+// it in time. Past the bound an allocation fails as if the memory had run out,
+// which ends the parse; read() reports it.
+class BoundedMemory : public MemoryManager {
+public:
+    explicit BoundedMemory(std::size_t limit) : limit_(limit) {}
+
+    MemoryManager* getExceptionMemoryManager() override { return XMLPlatformUtils::fgMemoryManager; }
+
+    void* allocate(XMLSize_t size) override {
+        if (size > limit_ - live_) {
+            exceeded_ = true;
+            throw OutOfMemoryException();
+        }
+        void* block = ::operator new(size + kHeader, std::nothrow);
+        if (block == nullptr) throw OutOfMemoryException();
+        *static_cast<std::size_t*>(block) = size;
+        live_ += size;
+        return static_cast<char*>(block) + kHeader;
+    }
+
+    void deallocate(void* p) override {
+        if (p == nullptr) return;
+        char* block = static_cast<char*>(p) - kHeader;
+        live_ -= *reinterpret_cast<std::size_t*>(block);
+        ::operator delete(block);
+    }
+
+    bool exceeded() const { return exceeded_; }
+
+private:
+    // Each block starts with its size, kept where any type's alignment holds.
+    static constexpr std::size_t kHeader = alignof(std::max_align_t);
+    std::size_t limit_;
+    std::size_t live_ = 0;
+    bool exceeded_ = false;
+};
+
+// The marking file as the parser reads it: through the descriptor that was
+// checked to be a regular file, so that what is parsed is what was checked.
+class DescriptorStream : public BinInputStream {
+public:
+    explicit DescriptorStream(int fd) : fd_(fd) {}
+    XMLFilePos curPos() const override { return position_; }
+    XMLSize_t readBytes(XMLByte* const toFill, const XMLSize_t maxToRead) override {
+        for (;;) {
+            const ssize_t n = ::read(fd_, toFill, maxToRead);
+            if (n >= 0) {
+                position_ += static_cast<XMLFilePos>(n);
+                return static_cast<XMLSize_t>(n);
+            }
+            if (errno != EINTR)
+                ThrowXML1(XMLPlatformUtilsException, XMLExcepts::File_CouldNotReadFromFile, kFileName);
+        }
+    }
+    const XMLCh* getContentType() const override { return nullptr; }
+
+private:
+    int fd_;
+    XMLFilePos position_ = 0;
+};
+
+class DescriptorSource : public InputSource {
+public:
+    explicit DescriptorSource(int fd) : InputSource(u"marking.xml"), fd_(fd) {}
+    BinInputStream* makeStream() const override { return new DescriptorStream(fd_); }
+
+private:
+    int fd_;
+};
+
+// Opens the marking file for the parse; -1 when it cannot be opened (the
+// parser then reports that as for any file it cannot open). Anything but a
+// regular file is refused before a byte is read: a FIFO would block the
+// start-up until someone writes to it, a device might never end. The open
+// itself does not wait (O_NONBLOCK), whoever is at the other end of a FIFO.
+int openRegularFile() {
+    const int fd = ::open(kFileName, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int error = errno;
+        ::close(fd);
+        fail(std::string("ERROR: ") + kFileName + " cannot be read: " + std::strerror(error) + "\n");
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        const char* kind = S_ISFIFO(st.st_mode)   ? "a FIFO"
+                           : S_ISDIR(st.st_mode)  ? "a folder"
+                           : S_ISCHR(st.st_mode)  ? "a character device"
+                           : S_ISBLK(st.st_mode)  ? "a block device"
+                           : S_ISSOCK(st.st_mode) ? "a socket"
+                                                  : "not a file";
+        fail(std::string("ERROR: ") + kFileName + " is " + kind + ", not a regular file; a marking is read only "
+             "from a regular file.\n");
+    }
+    // Reads of a regular file never wait anyway; the flag goes for clarity.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
 std::map<std::string, std::unique_ptr<Marking>>& markings() {
     static std::map<std::string, std::unique_ptr<Marking>> all;
     return all;
@@ -193,7 +309,8 @@ std::unique_ptr<Marking> read() {
     MarkingReader handler(*marking);
     SecurityManager security;
     security.setEntityExpansionLimit(kMaxEntityExpansions);
-    std::unique_ptr<SAX2XMLReader> parser(XMLReaderFactory::createXMLReader());
+    BoundedMemory memory(kMaxParserMemory);  // outlives the parser
+    std::unique_ptr<SAX2XMLReader> parser(XMLReaderFactory::createXMLReader(&memory));
     // As a plain DOM parser reads: no namespaces, no validation; and no
     // external DTD or entity is ever opened (a "/dev/zero" entity would
     // never end).
@@ -204,17 +321,29 @@ std::unique_ptr<Marking> read() {
     parser->setProperty(XMLUni::fgXercesSecurityManager, &security);
     parser->setContentHandler(&handler);
     parser->setErrorHandler(&handler);  // every fatal error becomes an exception
+    const int fd = openRegularFile();
     try {
-        parser->parse(kFileName);
+        if (fd >= 0)
+            parser->parse(DescriptorSource(fd));
+        else
+            parser->parse(kFileName);  // says that (and why) the file cannot be opened
     } catch (const XMLException& e) {
         fail("Xerces XML Exception message is: " + narrow(e.getMessage()) + "\n");
     } catch (const DOMException& e) {
         fail("Xerces DOM Exception message is: " + narrow(e.getMessage()) + "\n");
     } catch (const SAXException& e) {
         fail("Xerces SAX Exception message is: " + narrow(e.getMessage()) + "\n");
+    } catch (const OutOfMemoryException&) {
+        if (!memory.exceeded()) throw std::bad_alloc();  // the machine's memory, not the bound
+        fail(std::string("ERROR: ") + kFileName + " needs more than " + std::to_string(kMaxParserMemory) +
+             " bytes of memory to be parsed (a very long attribute value, text or comment, or an entity "
+             "expanded too often), the most a marking may have.\n");
+    } catch (const std::bad_alloc&) {
+        throw;  // reported as any lack of memory is
     } catch (...) {
         fail("Xerces Unexpected Exception \n");
     }
+    if (fd >= 0) ::close(fd);
     return marking;
 }
 

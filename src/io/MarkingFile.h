@@ -10,7 +10,7 @@
 // the absolute path of the file, which lets in-process callers (the tests)
 // work in several directories; forget() drops them.
 //
-// A file that cannot be read, is too large, or holds an integer value that is
+// A file that cannot be read, is not a regular file, is too large, or holds an integer value that is
 // not a whole number ends the program with one line on standard output and
 // status 1.
 #include <cstddef>
@@ -52,6 +52,12 @@ inline constexpr std::size_t kMaxEntityExpansions = 10'000;
 // sixty characters of attribute values and blanks each.
 inline constexpr std::size_t kMaxElements = 2 * kMaxTokens;
 inline constexpr std::size_t kMaxCharacters = 64u * 1024u * 1024u;
+
+// Most memory the parser may hold at once. The bounds above are counted as
+// the parser hands its pieces over; this one stops a single piece (one
+// attribute value full of entity references, one huge comment) while the
+// parser is still building it. An ordinary marking needs well under 1 MiB.
+inline constexpr std::size_t kMaxParserMemory = 32u * 1024u * 1024u;
 
 // Calls `add` for every token element whose "place" attribute is exactly
 // `placeName`, in document order. The elements (with the attributes the file

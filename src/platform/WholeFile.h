@@ -7,7 +7,11 @@
 // previous file then stays as it was.
 //
 // In a folder that takes no new file, an existing file that may be written
-// is rewritten in place instead (each write still checked).
+// is rewritten in place instead, still whole or not at all: a write that
+// fails puts the old content back (see rewriteInPlace).
+//
+// A file without any write permission bit is read-only and never replaced,
+// also for root (to whom access() grants every write).
 //
 // A symbolic link is followed: a link to a regular file has that file
 // replaced (the link stays), a link to something else (a device, a pipe) is

@@ -5,6 +5,7 @@
 #include <list>
 
 #include "engine/Binding.h"
+#include "platform/StopRequest.h"
 
 Performance::Performance(NetClass* net, const std::string& netName, const std::string& resultPort,
                          const DateTime& start, long fcountArg, long lcountArg)
@@ -19,9 +20,13 @@ void Performance::run() {
     init();
     const auto began = std::chrono::steady_clock::now();
     std::list<Binding*> candidates;
+    // A signal waits for the next event, as in the simulation runs, so that
+    // the traces end with whole lines.
+    stoprequest::Polling polling;
     for (long i = 0; i < lcount; ++i) {
         const DateTime t0 = DateTime::Today();
         for (long k = 0; k < fcount; ++k) {
+            endIfInterrupted();
             getFirstBindingsOfAllTransitions(&candidates, false);
             Binding* b = resolve_conflicts(candidates);
             if (b == nullptr) break;  // a dead marking ends the loop

@@ -34,6 +34,7 @@
 #include "measures/MeasureObj.h"
 #include "platform/FatalError.h"
 #include "platform/Logging.h"
+#include "platform/StopRequest.h"
 #include "sim/Simulation.h"
 
 int Simulation::level(double thrmin, double thrmax, double value, int thrnumber) {
@@ -192,6 +193,9 @@ bool Simulation::run_restart_iterative(int repeats, double thrmin, double thrmax
     const bool hasMeasures = !net->getMeasureList().empty();
 
     std::list<Binding*> candidates;
+    // A signal waits for the next event, as in the other runs, so that the
+    // traces end with whole lines (mustStop ends the process there).
+    stoprequest::Polling polling;
     // The run goes on while the elapsed seconds are at most the limit.
     while ((currentSimulationTime <= stopTime || noStopTime) && !mustStop(maxRunTime + 1ul)) {
         getFirstBindingsOfAllTransitions(&candidates, false);

@@ -133,15 +133,20 @@ unsigned long Simulation::elapsedSeconds() const {
 
 bool Simulation::withinRunTime() const { return unlimitedRunTime || elapsedSeconds() < maxRunTime; }
 
+void Simulation::endIfInterrupted() {
+    if (!stoprequest::pending() || signalCutsReplication) return;
+    // The event loop is between two events: every trace line is whole.
+    std::cout << "\nRUN INTERRUPTED by " << stoprequest::pendingName() << " at model time "
+              << currentSimulationTime.FullDateTime() << ": no verdict, and results.log is left as it was."
+              << std::endl;
+    logs()->flush();
+    stoprequest::finish();
+}
+
 bool Simulation::mustStop(unsigned long minimumSeconds) {
     if (stoprequest::pending()) {
         if (signalCutsReplication) return true;
-        // The event loop is between two events: every trace line is whole.
-        std::cout << "\nRUN INTERRUPTED by " << stoprequest::pendingName() << " at model time "
-                  << currentSimulationTime.FullDateTime()
-                  << ": no verdict, and results.log is left as it was." << std::endl;
-        logs()->flush();
-        stoprequest::finish();
+        endIfInterrupted();
     }
     if (guardCountdown > 0) {
         --guardCountdown;

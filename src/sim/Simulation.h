@@ -152,6 +152,11 @@ protected:
     // kGuardEvents events. A signal ends the run here (see StopRequest), and
     // so does a trace that can no longer be written; neither returns.
     bool mustStop(unsigned long minimumSeconds);
+    // Between two events of a run (every trace line whole): a pending
+    // signal ends the process here, after the interruption line and with the
+    // traces handed to their files. Does nothing without a signal, and in a
+    // replication that a signal merely cuts short (parallel runs).
+    void endIfInterrupted();
     // The time of transient sampling point k: start + k * interval, the last
     // one the stop time itself (computed, not summed, so that no rounding
     // can lose it).

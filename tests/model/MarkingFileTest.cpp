@@ -2,6 +2,7 @@
 // model's integer places, that it is read once, what it may hold, how it is
 // checked against the net, and how a file that cannot be read ends the program.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <climits>
@@ -172,6 +173,35 @@ TEST(MarkingFileRun, NestedTokensAndForeignElementsRunToCompletion) {
     EXPECT_FALSE(contains(r.out, "Xerces")) << r.out;
 }
 
+TEST(MarkingFileRun, AnythingButARegularFileIsRefusedAtOnce) {
+    // A FIFO nobody writes to held the start-up for ever; a folder or a
+    // device is no marking either. Each is refused before it is read.
+    struct Case {
+        const char* kind;
+        void (*make)(const std::filesystem::path&);
+    };
+    const Case cases[] = {
+        {"a FIFO", [](const std::filesystem::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+        {"a folder", [](const std::filesystem::path& p) { std::filesystem::create_directory(p); }},
+        {"a character device",
+         [](const std::filesystem::path& p) { std::filesystem::create_symlink("/dev/zero", p); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        TempDir dir;
+        c.make(dir.path() / "marking.xml");
+        testsupport::RunningProcess run(SCPNSIM_EXE, kRunArgs, dir.path());
+        // Generous: the refusal comes at start-up; a hang is killed with the child.
+        ASSERT_TRUE(run.waitForOutput("not a regular file", 30));
+        const auto r = run.wait();
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_EQ(lastLine(r.out), std::string("ERROR: marking.xml is ") + c.kind +
+                                       ", not a regular file; a marking is read only from a regular file.\n")
+            << r.out;
+        EXPECT_FALSE(contains(r.out, "Running simulation from")) << r.out;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // One read per process
 
@@ -259,6 +289,17 @@ TEST(MarkingFileRun, EntityBombsExternalEntitiesAndOversizedFilesAreRefused) {
               "ERROR: marking.xml expands to more than 67108864 characters of text and attribute values" +
                   most}})
         expectRefused(marking, line);
+}
+
+TEST(MarkingFileRun, AHugeAttributeOrCommentIsStoppedWhileItIsParsed) {
+    // One 60 KB entity referenced 9,000 times in one attribute value (540 M
+    // characters) cost 22 s and 2.1 GB before the character bound saw it; a
+    // huge comment is built up in full though no handler ever looks at it.
+    const std::string memory = "ERROR: marking.xml needs more than 33554432 bytes of memory to be parsed";
+    expectRefused("<!DOCTYPE m [<!ENTITY e \"" + std::string(60000, 'e') + "\">]>\n<m><token place=\"C1_sem\" n=\"" +
+                      repeat("&e;", 9000) + "\"/></m>\n",
+                  memory);
+    expectRefused("<m><token place=\"C1_sem\"/><!--" + std::string(20'000'000, 'c') + "--></m>\n", memory);
 }
 
 // ---------------------------------------------------------------------------

@@ -101,14 +101,55 @@ TEST(ResultsFile, AFileThatCannotBeWrittenIsAnErrorAndTheOldResultsSurvive) {
 
 TEST(ResultsFile, AFolderThatTakesNoNewFileStillGetsAWritableResultsFileRewritten) {
     WorkDir dir;
-    dir.write("results.log", kOldResults);
+    // Longer than the new results: nothing of it may stay behind them.
+    std::string old;
+    while (old.size() < 100000) old += kOldResults;
+    dir.write("results.log", old);
     fs::permissions(dir.path() / "results.log", fs::perms::all);  // writable by anyone
     fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
     RunOptions unprivileged;
     unprivileged.asUnprivileged = true;
     const RunResult r = runScpnsim(kShortRun, dir.path(), unprivileged);
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    EXPECT_TRUE(contains(dir.read("results.log"), "RESULTS OF TRANSIENT SIMULATION\n"));
+    const std::string results = dir.read("results.log");
+    EXPECT_EQ(results.rfind("RESULTS OF TRANSIENT SIMULATION\n", 0), 0u) << results.substr(0, 200);
+    EXPECT_FALSE(contains(results, kOldResults));
+}
+
+TEST(ResultsFile, ARewriteInPlaceThatFailsLeavesTheOldFileWhole) {
+    // The folder takes no new file, so results.log is rewritten in place; the
+    // file-size limit stops the write after 1,024 bytes. That used to leave
+    // those 1,024 bytes of new text where the old results had been.
+    WorkDir dir;
+    std::string old;
+    for (int i = 0; old.size() < 3400; ++i) old += "old result line " + std::to_string(i) + "\n";
+    dir.write("results.log", old);
+    fs::permissions(dir.path() / "results.log", fs::perms::all);
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    RunOptions limited;
+    limited.asUnprivileged = true;
+    limited.fileSizeLimit = 1024;
+    limited.discardOutput = true;  // standard output would pass the limit first
+    const RunResult r = runScpnsim(kShortRun, dir.path(), limited);
+    EXPECT_EQ(r.exitStatus, 1) << r.err;
+    EXPECT_TRUE(contains(r.err, "ERROR: results.log could not be written (")) << r.err;
+    EXPECT_FALSE(contains(r.err, "could not be put back")) << r.err;
+    EXPECT_EQ(dir.read("results.log"), old);
+}
+
+TEST(ResultsFile, AReadOnlyResultsFileIsNotReplacedEvenForRoot) {
+    // access() grants root every write; the file's mode says read-only.
+    WorkDir dir;
+    dir.write("results.log", kOldResults);
+    fs::permissions(dir.path() / "results.log", fs::perms::owner_read | fs::perms::group_read |
+                                                    fs::perms::others_read);
+    const RunResult r = runScpnsim(kShortRun, dir.path());
+    EXPECT_EQ(r.exitStatus, 1) << r.err;
+    EXPECT_TRUE(contains(r.err, "ERROR: results.log could not be written (results.log cannot be replaced"))
+        << r.err;
+    EXPECT_EQ(dir.read("results.log"), kOldResults);
+    EXPECT_EQ(fs::status(dir.path() / "results.log").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
 }
 
 // ---------------------------------------------------------------------------
@@ -126,6 +167,38 @@ TEST(Traces, ATraceThatCanNoLongerBeWrittenEndsTheRunClearly) {
     EXPECT_TRUE(contains(r.err, "ERROR: the trace Log/")) << r.err;
     EXPECT_TRUE(contains(r.err, " could not be written")) << r.err;
     EXPECT_EQ(dir.read("results.log"), kOldResults);
+}
+
+TEST(Traces, ASecondRunIsRefusedTheLogFolderOfARunningOne) {
+    WorkDir dir;
+    // Never accurate, no stop time, no limit: it runs until it is signalled.
+    testsupport::RunningProcess first(SCPNSIM_EXE,
+                                      {"-S", "--mstart", "0", "--mstop", "0", "--secmax", "0", "--epsmax", "0",
+                                       "--percentage", "false", "--seed", "1", "-l"},
+                                      dir.path());
+    ASSERT_TRUE(first.waitForOutput("Running simulation from"));
+    for (int i = 0; i < 6000 && fs::file_size(dir.path() / "Log/sim.log") == 0; ++i) usleep(10000);
+    ASSERT_GT(fs::file_size(dir.path() / "Log/sim.log"), 0u);
+
+    const auto traced = fs::file_size(dir.path() / "Log/sim.log");
+    const RunResult second = runScpnsim({"-S", "--mstart", "0", "--mstop", "10", "--seed", "2", "-l"}, dir.path());
+    EXPECT_EQ(second.exitStatus, 1) << second.out << second.err;
+    EXPECT_TRUE(contains(second.err, "ERROR: cannot write the traces in the folder \"Log\": another run is "
+                                     "writing its traces there (it holds Log/.lock)"))
+        << second.err;
+    EXPECT_FALSE(contains(second.out, "Running simulation from")) << second.out;
+    // The first run's traces were not emptied (a trace only grows).
+    EXPECT_GE(fs::file_size(dir.path() / "Log/sim.log"), traced);
+    // Another folder is free.
+    const RunResult elsewhere = runScpnsim(
+        {"-S", "--mstart", "0", "--mstop", "10", "--seed", "2", "-l", "--logdir", "Other"}, dir.path());
+    EXPECT_EQ(elsewhere.exitStatus, 0) << elsewhere.out << elsewhere.err;
+
+    first.sendSignal(SIGKILL);
+    EXPECT_EQ(first.wait().signal, SIGKILL);
+    // A killed run leaves no lock behind.
+    const RunResult after = runScpnsim({"-S", "--mstart", "0", "--mstop", "10", "--seed", "2", "-l"}, dir.path());
+    EXPECT_EQ(after.exitStatus, 0) << after.out << after.err;
 }
 
 // ---------------------------------------------------------------------------
@@ -171,6 +244,35 @@ TEST(RunGuards, ASignalEndsTheRunBetweenEventsAndKeepsTheOldResults) {
         EXPECT_TRUE(contains(r.out, "results.log is left as it was.\n")) << r.out;
         EXPECT_EQ(dir.read("results.log"), kOldResults);
         // Every trace ends with a whole line.
+        for (const char* trace : {"Log/sim.log", "Log/trans.log"}) {
+            const std::string text = dir.read(trace);
+            EXPECT_TRUE(text.empty() || text.back() == '\n') << trace;
+        }
+    }
+}
+
+TEST(RunGuards, ASignalEndsAProfilingRunBetweenEventsWithWholeTraceLines) {
+    // The profiling loop once let a signal end the process at once, in the
+    // middle of a trace line.
+    for (int sig : {SIGINT, SIGTERM}) {
+        WorkDir dir;
+        dir.write("results.log", kOldResults);
+        testsupport::RunningProcess run(
+            SCPNSIM_EXE, {"-p", "--fcount", "2000000000", "--lcount", "1000", "--seed", "1", "-l"}, dir.path());
+        ASSERT_TRUE(run.waitForOutput("firing 1000 * 2000000000 times"));
+        // The loop has begun once the transition trace reaches the file.
+        for (int i = 0; i < 6000 && (!fs::exists(dir.path() / "Log/trans.log") ||
+                                     fs::file_size(dir.path() / "Log/trans.log") < 100000);
+             ++i)
+            usleep(10000);
+        ASSERT_GE(fs::file_size(dir.path() / "Log/trans.log"), 100000u);
+        run.sendSignal(sig);
+        const RunResult r = run.wait();
+        const std::string name = sig == SIGINT ? "SIGINT" : "SIGTERM";
+        EXPECT_EQ(r.signal, sig) << r.out << r.err;
+        EXPECT_TRUE(contains(r.out, "\nRUN INTERRUPTED by " + name + " at model time ")) << r.out;
+        EXPECT_TRUE(contains(r.out, "results.log is left as it was.\n")) << r.out;
+        EXPECT_EQ(dir.read("results.log"), kOldResults);
         for (const char* trace : {"Log/sim.log", "Log/trans.log"}) {
             const std::string text = dir.read(trace);
             EXPECT_TRUE(text.empty() || text.back() == '\n') << trace;

@@ -5,6 +5,8 @@
 
 #include <unistd.h>
 
+#include <csignal>
+
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -437,4 +439,38 @@ TEST(Mm1BusyExecutable, StationaryRunOfTheBusyQueueRestsOnLongBatches) {
     EXPECT_LT(queue.high - queue.low, 3.0);
     const Estimate rare = estimateOf(results, "RareState");
     EXPECT_NEAR(rare.mean, std::pow(0.9, 10), 0.05);
+}
+
+TEST(Mm1Executable, ASignalEndsARestartRunBetweenEventsWithWholeTraceLines) {
+    // The RESTART loop once let a signal end the process at once, in the
+    // middle of a trace line.
+    for (int sig : {SIGINT, SIGTERM}) {
+        TempDir dir;
+        dir.write("marking.xml", "<marking><token place=\"Server_idle\" value=\"0\"/>"
+                                 "<token place=\"RareLevel\" value=\"15\"/></marking>\n");
+        dir.write("results.log", "EARLIER RESULTS\n");
+        // No stop time, no wall-clock limit, never accurate: only the signal ends it.
+        testsupport::RunningProcess run(MM1_EXE,
+                                        {"-R", "--mstart", "0", "--mstop", "0", "--secmax", "0", "--repeats", "2",
+                                         "--thrmin", "1", "--thrmax", "14", "--thrnumber", "12", "--epsmax", "0",
+                                         "--percentage", "false", "--seed", "5", "-l"},
+                                        dir.path());
+        ASSERT_TRUE(run.waitForOutput("RESTART simulation starts."));
+        for (int i = 0; i < 6000 && (!fs::exists(dir.path() / "Log/trans.log") ||
+                                     fs::file_size(dir.path() / "Log/trans.log") < 100000);
+             ++i)
+            usleep(10000);
+        ASSERT_GE(fs::file_size(dir.path() / "Log/trans.log"), 100000u);
+        run.sendSignal(sig);
+        const testsupport::RunResult r = run.wait();
+        const std::string name = sig == SIGINT ? "SIGINT" : "SIGTERM";
+        EXPECT_EQ(r.signal, sig) << r.out << r.err;
+        EXPECT_TRUE(contains(r.out, "\nRUN INTERRUPTED by " + name + " at model time ")) << r.out;
+        EXPECT_TRUE(contains(r.out, "results.log is left as it was.\n")) << r.out;
+        EXPECT_EQ(dir.read("results.log"), "EARLIER RESULTS\n");
+        for (const char* trace : {"Log/sim.log", "Log/trans.log"}) {
+            const std::string text = dir.read(trace);
+            EXPECT_TRUE(text.empty() || text.back() == '\n') << trace;
+        }
+    }
 }
