@@ -19,6 +19,7 @@
 #include "io/MarkingFile.h"
 #include "platform/FolderLock.h"
 #include "platform/MessagePassing.h"
+#include "platform/net/TcpSocket.h"
 #ifdef SCPN_HAVE_MPI
 #include "platform/mpi/MpiMessagePassing.h"
 #endif
@@ -202,6 +203,16 @@ void Server::start(int argc, char** argv) {
 
     // Result port.
     const std::string resultPort = parallelRank > 0 ? std::string("NULL") : resport.getValue();
+    // A malformed address would have the run wait for a front end that can
+    // never connect: refuse it before anything starts.
+    if (resultPort != "NULL") {
+        std::string host;
+        int port = 0;
+        if (!win_socket::parse_address(resultPort.c_str(), host, port) || host.empty() || port < 1)
+            failCheck(cmd, "Result port \"" + resultPort +
+                               "\" is malformed: give HOST:PORT with a port from 1 to 65535, or NULL for no "
+                               "result port.");
+    }
     std::cout << "Result port set to " << resultPort << std::endl;
 
     if (performance.isSet()) {

@@ -16,6 +16,7 @@
 #include "platform/Logging.h"
 #include "platform/StopRequest.h"
 #include "platform/WholeFile.h"
+#include "platform/net/ChannelWriter.h"
 #include "platform/net/Socket.h"
 
 Simulation* Simulation::sim = nullptr;
@@ -70,6 +71,11 @@ Simulation::~Simulation() {
         // The front end learns that the run is over; a broken channel
         // swallows this like every other message.
         sendOnChannel("EXIT;0\n");
+        if (channelWriter) {
+            channelWriter->finish();
+            reportDroppedMessages();
+            channelWriter.reset();
+        }
         measureSocket->close();
         delete measureSocket;
         measureSocket = nullptr;
@@ -100,8 +106,20 @@ void Simulation::initMeasureSocket() {
     if (resultPort == "NULL") return;
     std::cout << "Try to connect to: " << resultPort << std::endl;
     // "localhost:port" is the local transport, any other host TCP; the front
-    // end gets about a hundred seconds to start listening.
-    measureSocket = socket_t::connect(resultPort.c_str(), socket_t::sock_any_domain, 100, 1);
+    // end gets about a hundred seconds to start listening, and no more than
+    // the wall-clock limit of the run.
+    int attempts = 100;
+    if (maxRunTime != kNoRunTimeLimit && maxRunTime > 0 && maxRunTime < 100) attempts = static_cast<int>(maxRunTime);
+    measureSocket = socket_t::connect(resultPort.c_str(), socket_t::sock_any_domain, attempts, 1);
+    channelWriter = std::make_unique<ChannelWriter>(measureSocket);
+    // No write waits past the wall-clock limit: what the front end cannot
+    // take by then is dropped, and the run ends on time.
+    channelWriter->setDeadline([this] {
+        if (unlimitedRunTime || runStartWallClock == 0) return ChannelWriter::clock::time_point::max();
+        const unsigned long elapsed = elapsedSeconds();
+        const unsigned long left = elapsed >= maxRunTime ? 0 : maxRunTime - elapsed;
+        return ChannelWriter::clock::now() + std::chrono::seconds(left);
+    });
     if (measureSocket == nullptr) {
         std::cout << "Sim::init Failed to connect to server " << resultPort << std::endl;
         return;
@@ -447,7 +465,16 @@ void Simulation::displayOut(DefaultGM* element, double value) {
 void Simulation::sendOnChannel(const std::string& message) {
     // One message, one write; a failed write is not retried (the channel
     // only loses what it cannot carry, the run goes on).
-    if (measureSocket != nullptr) measureSocket->write(message.data(), message.size());
+    if (channelWriter) channelWriter->send(message);
+}
+
+void Simulation::reportDroppedMessages() const {
+    const std::uint64_t dropped = channelWriter->dropped();
+    if (dropped == 0) return;
+    std::cout << "Result port " << resultPort << ": the front end did not keep up with the run; " << dropped
+              << (dropped == 1 ? " message was" : " messages were") << " dropped (a write waits at most "
+              << ChannelWriter::kStallBound.count() / 1000
+              << " s for it to take anything, and never past the wall-clock limit)." << std::endl;
 }
 
 void Simulation::sendResult(const std::string& message, bool blankLineInTrace) {

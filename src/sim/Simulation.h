@@ -9,6 +9,7 @@
 #include <ctime>
 #include <functional>
 #include <list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@
 class NetClass;
 class DefaultGM;
 class socket_t;
+class ChannelWriter;
 class Binding;
 class MeasureObj;
 class MessagePassing;
@@ -141,6 +143,9 @@ protected:
     void sendResult(const std::string& message, bool blankLineInTrace);
     // Sends one message on the result channel when there is one.
     void sendOnChannel(const std::string& message);
+    // One line on standard output when messages were dropped for a front end
+    // that did not take them.
+    void reportDroppedMessages() const;
     // Builds the net afresh for a run or replication and frees the build it
     // replaces.
     void rebuildNet();
@@ -240,6 +245,9 @@ protected:
     std::string lastFiredTransition;
     bool initialised;
     socket_t* measureSocket = nullptr;
+    // Writes to measureSocket; a front end that stops reading never holds
+    // the run (ChannelWriter.h).
+    std::unique_ptr<ChannelWriter> channelWriter;
     RandomWrapper random;
     double fireWeight;
     std::time_t lastReplicationPrint = 0;

@@ -182,6 +182,20 @@ bool open_channel(const std::string& base, void*& mapping, sem_t* events[4]) {
     return true;
 }
 
+// A listener's process id, kept in its rendezvous channel (server-to-client
+// Data, clear of the handshake words) for as long as it listens: a client
+// that finds the names of a listener that was killed sees that nobody is
+// behind them and waits for a new listener instead of failing.
+constexpr std::size_t listener_pid_offset = 64;
+
+void put_listener_pid(socket_buf* b, std::int32_t pid) {
+    __atomic_store_n(reinterpret_cast<std::int32_t*>(b->Data + listener_pid_offset), pid, __ATOMIC_SEQ_CST);
+}
+std::int32_t listener_pid(const socket_buf* b) {
+    return __atomic_load_n(reinterpret_cast<const std::int32_t*>(b->Data + listener_pid_offset),
+                           __ATOMIC_SEQ_CST);
+}
+
 socket_buf* first_buffer(void* mapping) { return static_cast<socket_buf*>(mapping); }
 socket_buf* second_buffer(void* mapping) { return static_cast<socket_buf*>(mapping) + 1; }
 
@@ -240,6 +254,7 @@ bool local_win_socket::open_listener(int /*listen_queue_size*/) {
     shm_ino = identity.st_ino;
     RcvBuf = first_buffer(mapping);
     SndBuf = second_buffer(mapping);
+    put_listener_pid(SndBuf, static_cast<std::int32_t>(getpid()));
     listening = true;
     st = ss_open;
     errcode = ok;
@@ -305,8 +320,16 @@ bool local_win_socket::open_client(int max_attempts, std::time_t timeout) {
         if (open_channel(name, mapping, events)) {
             RcvBuf = second_buffer(mapping);
             SndBuf = first_buffer(mapping);
-            const long long left = std::max(0LL, total_ms - milliseconds_since(start));
-            const wake w = wait(RTT, left, false, false, &RcvBuf->SndWaitFlag);
+            // Names whose listener has ended are skipped (its events may
+            // even hold a stale signal); a live listener is watched while we
+            // wait, so that its death sends us looking again.
+            const std::int32_t owner = listener_pid(RcvBuf);
+            wake w = wake::peer_gone;
+            if (owner > 0) watch_peer(owner);
+            if (owner <= 0 || peer_alive()) {
+                const long long left = std::max(0LL, total_ms - milliseconds_since(start));
+                w = wait(RTT, left, false, owner > 0, &RcvBuf->SndWaitFlag);
+            }
             if (w == wake::signalled && (load(RcvBuf->SndWaitFlag) & socket_buf::closed) == 0) break;
             if (w == wake::failed) {
                 const int error = errcode;
@@ -523,45 +546,62 @@ int local_win_socket::read(void* buf, std::size_t size) {
 }
 
 int local_win_socket::write(const void* buf, std::size_t size) {
+    return put(static_cast<const char*>(buf), size, -1, true) == static_cast<long>(size) ? 1 : 0;
+}
+
+long local_win_socket::write_some(const void* buf, std::size_t size, int timeout_ms) {
+    return put(static_cast<const char*>(buf), size, timeout_ms < 0 ? 0 : timeout_ms, false);
+}
+
+long local_win_socket::put(const char* in, std::size_t size, long long timeout_ms, bool whole) {
     if (!connected || st != ss_open) {
         errcode = not_opened;
-        return 0;
+        return -1;
     }
-    const char* in = static_cast<const char*>(buf);
-    bool peer_gone = false;
+    const auto start = clock_type::now();
+    std::size_t done = 0;
     socket_buf* b = SndBuf;
-    while (size > 0) {
+    while (done < size) {
         if (st != ss_open) {
             errcode = not_opened;
-            return 0;
+            return -1;
         }
-        if (peer_gone || (load(b->RcvWaitFlag) & socket_buf::closed) != 0) {
+        // A peer found gone stays gone: later writes fail at once instead of
+        // each waiting a slice to find out again.
+        if (peer_broken || (load(b->RcvWaitFlag) & socket_buf::closed) != 0) {
+            peer_broken = true;
             errcode = broken_pipe;
-            return 0;
+            return -1;
         }
         set_bits(b->SndWaitFlag, socket_buf::waiting);
         const std::int32_t beg = load(b->DataBeg);
         const std::int32_t end = load(b->DataEnd);
         std::size_t space = end < beg ? beg - end - 1 : socket_buf::data_size - end - (beg == 0 ? 1 : 0);
         if (space == 0) {
-            const wake w = wait(RTT, -1, true, true, &b->RcvWaitFlag);
+            long long left = -1;
+            if (timeout_ms >= 0) left = std::max(0LL, timeout_ms - milliseconds_since(start));
+            if (!whole && (done > 0 || left == 0)) {
+                clear_bits(b->SndWaitFlag, socket_buf::waiting);
+                break;
+            }
+            const wake w = wait(RTT, left, true, true, &b->RcvWaitFlag);
             clear_bits(b->SndWaitFlag, socket_buf::waiting);
-            if (w == wake::failed) return 0;
-            if (w == wake::peer_gone) peer_gone = true;
+            if (w == wake::failed) return -1;
+            if (w == wake::peer_gone) peer_broken = true;
+            if (w == wake::expired) break;
             continue;
         }
         clear_bits(b->SndWaitFlag, socket_buf::waiting);
-        const std::size_t n = std::min(space, size);
-        std::memcpy(b->Data + end, in, n);
+        const std::size_t n = std::min(space, size - done);
+        std::memcpy(b->Data + end, in + done, n);
         std::int32_t next = end + static_cast<std::int32_t>(n);
         if (next == socket_buf::data_size) next = 0;
         store(b->DataEnd, next);
         if ((load(b->RcvWaitFlag) & socket_buf::waiting) != 0) signal_event(events[TD]);
-        in += n;
-        size -= n;
+        done += n;
     }
     errcode = ok;
-    return 1;
+    return static_cast<long>(done);
 }
 
 int local_win_socket::sendto(int, int, const void*, std::size_t) {
@@ -637,6 +677,7 @@ int local_win_socket::close() {
     if (peer_fd >= 0) ::close(peer_fd);
     peer_fd = -1;
     peer_pid = 0;
+    peer_broken = false;
     listening = connected = false;
     st = ss_close;
     errcode = not_opened;

@@ -16,7 +16,11 @@
 // removes its names when it closes (unless another listener has since taken
 // the name over). A listener always creates its objects anew, so the names a
 // killed listener left behind never block a new one; a new listener also
-// takes a name over from a live one.
+// takes a name over from a live one. A listener keeps its process id in its
+// rendezvous channel, so a client that finds the names of a listener that
+// has ended goes on waiting for a new one instead of failing.
+//
+// A writer that finds its peer gone remembers it: later writes fail at once.
 //
 // Events. An event is an auto-reset event: signal() sets it, a wait returns
 // once it is set and resets it. It is made of a POSIX semaphore used as a
@@ -100,6 +104,7 @@ public:
     int read(void* buf, std::size_t min_size, std::size_t max_size, std::time_t timeout) override;
     int read(void* buf, std::size_t size) override;
     int write(const void* buf, std::size_t size) override;
+    long write_some(const void* buf, std::size_t size, int timeout_ms) override;
     // Datagrams do not exist here: -5, and 0 / -1.
     int sendto(int ip_addr, int ip_port, const void* buf, std::size_t size) override;
     int recvfrom(int& ip_addr, int& ip_port, void* buf, std::size_t size) override;
@@ -133,6 +138,9 @@ private:
     // has ended or set the `closed` bit in *peer_flag (if given).
     wake wait(int ev, long long timeout_ms, bool watch_state, bool watch_peer,
               const volatile std::int32_t* peer_flag = nullptr);
+    // Copies into the ring: everything (whole, waiting as long as timeout_ms,
+    // -1: no limit) or what fits once some room is there (not whole).
+    long put(const char* in, std::size_t size, long long timeout_ms, bool whole);
     bool peer_alive() const;
     void watch_peer(pid_t pid);
     void mark_closed();
@@ -151,4 +159,5 @@ private:
     ino_t shm_ino = 0;  // that close() removes only names that are still its own
     pid_t peer_pid = 0;
     int peer_fd = -1;  // pidfd of the peer process, -1 when none
+    bool peer_broken = false;  // the peer was found gone: writes fail at once
 };

@@ -19,6 +19,10 @@ bool socket_t::isLocalAddress(const char* address) {
     return std::strncmp(address, "localhost", 9) == 0 && address[9] == ':';
 }
 
+long socket_t::write_some(const void* buf, std::size_t size, int /*timeout_ms*/) {
+    return write(buf, size) != 0 ? static_cast<long>(size) : -1;
+}
+
 socket_t* socket_t::connect(const char* address, socket_domain domain, int max_attempts, std::time_t timeout) {
     const bool local =
         domain == sock_local_domain || (domain == sock_any_domain && isLocalAddress(address));

@@ -28,6 +28,12 @@ public:
     virtual int read(void* buf, std::size_t size) = 0;
     // Writes all `size` bytes: 1 on success, 0 on failure.
     virtual int write(const void* buf, std::size_t size) = 0;
+    // Writes what fits of `size` bytes, waiting at most timeout_ms (0: not
+    // at all) for room: the count written (0 when no room came in time), -1
+    // on failure. A writer that must never be held by a peer that stopped
+    // reading uses this. The default blocks like write(); both transports
+    // override it.
+    virtual long write_some(const void* buf, std::size_t size, int timeout_ms);
     // One datagram to or from an IPv4 address and port (host byte order).
     virtual int sendto(int ip_addr, int ip_port, const void* buf, std::size_t size) = 0;
     virtual int recvfrom(int& ip_addr, int& ip_port, void* buf, std::size_t size) = 0;

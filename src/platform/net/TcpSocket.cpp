@@ -240,6 +240,39 @@ int win_socket::write(const void* buf, std::size_t size) {
     return 1;
 }
 
+long win_socket::write_some(const void* buf, std::size_t size, int timeout_ms) {
+    if (s < 0 || st != ss_open) {
+        errcode = not_opened;
+        return -1;
+    }
+    if (size == 0) return 0;
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        const ssize_t sent = ::send(s, buf, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent >= 0) {
+            errcode = ok;
+            return static_cast<long>(sent);
+        }
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            errcode = (errno == EPIPE || errno == ECONNRESET) ? static_cast<int>(broken_pipe) : errno;
+            return -1;
+        }
+        // The send buffer is full: wait for room, but no longer than asked.
+        const long long left = static_cast<long long>(timeout_ms) - millisecondsSince(start);
+        if (left <= 0) {
+            errcode = ok;
+            return 0;
+        }
+        pollfd p{s, POLLOUT, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(left));
+        if (ready < 0 && errno != EINTR) {
+            errcode = errno;
+            return -1;
+        }
+    }
+}
+
 int win_socket::sendto(int ip_addr, int ip_port, const void* buf, std::size_t size) {
     if (s < 0 || st != ss_open) {
         errcode = not_opened;

@@ -49,6 +49,7 @@ public:
     int read(void* buf, std::size_t min_size, std::size_t max_size, std::time_t timeout) override;
     int read(void* buf, std::size_t size) override;
     int write(const void* buf, std::size_t size) override;
+    long write_some(const void* buf, std::size_t size, int timeout_ms) override;
     int sendto(int ip_addr, int ip_port, const void* buf, std::size_t size) override;
     int recvfrom(int& ip_addr, int& ip_port, void* buf, std::size_t size) override;
     int is_ok() override;

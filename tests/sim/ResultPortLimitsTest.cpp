@@ -1,0 +1,236 @@
+// The result port never holds a run past its limits: a front end that stops
+// reading, dies, or left stale names behind, and addresses that can never
+// connect, each tried against the real program.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <semaphore.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/net/LocalSocket.h"
+#include "platform/net/Socket.h"
+#include "platform/net/TcpSocket.h"
+#include "support/TestSupport.h"
+
+using testsupport::RunningProcess;
+using testsupport::RunResult;
+using testsupport::WorkDir;
+
+namespace {
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// A local-transport address ("localhost:N") that no other test uses while
+// this one holds it: N is taken by an exclusive lock on a file of its own.
+class LocalAddress {
+public:
+    LocalAddress() {
+        for (int k = 0; k < 20000 && fd_ < 0; ++k) {
+            const int n = 40000 + (static_cast<int>(getpid()) * 13 + k) % 20000;
+            const std::string path =
+                (std::filesystem::temp_directory_path() / ("scpnsim-local-" + std::to_string(n) + ".lock")).string();
+            const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+            if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                fd_ = fd;
+                text_ = "localhost:" + std::to_string(n);
+            } else if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    }
+    ~LocalAddress() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    LocalAddress(const LocalAddress&) = delete;
+    LocalAddress& operator=(const LocalAddress&) = delete;
+    const std::string& text() const { return text_; }
+
+private:
+    int fd_ = -1;
+    std::string text_;
+};
+
+void removeLocalNames(const std::string& address) {
+    const std::string base = local_win_socket::object_name(address.c_str());
+    shm_unlink((base + ".shr").c_str());
+    for (char k : {'0', '1', '2', '3'}) sem_unlink((base + "." + k).c_str());
+}
+
+// A stationary run of the shipped model that streams until its wall-clock
+// limit (the queues grow: it never finds an accurate estimate).
+std::vector<std::string> untilTheLimit(const std::string& address, int seconds) {
+    return {"-S",         "--mstart", "0",     "--mstop",    "0",       "--secmax", std::to_string(seconds),
+            "--epsmax",   "0",        "--seed", "1",         "--percentage", "false", "--resport", address};
+}
+
+const char* const kDroppedLine = ": the front end did not keep up with the run; ";
+
+// Waits for the run to end; a run that is still going after `bound` seconds
+// is ended by `release` (which lets a blocked write go on) and reported.
+RunResult waitBounded(RunningProcess& run, double bound, const std::function<void()>& release) {
+    const auto start = std::chrono::steady_clock::now();
+    const bool ended = run.waitForOutput("total simulation time: ", static_cast<int>(bound));
+    if (!ended || secondsSince(start) > bound) {
+        ADD_FAILURE() << "the run was still going after " << bound << " s";
+        release();
+    }
+    return run.wait();
+}
+
+}  // namespace
+
+TEST(ResultPortLimits, AListenerThatNeverReadsDoesNotHoldTheRun) {
+    WorkDir dir;
+    std::unique_ptr<socket_t> listener(socket_t::create_global(nullptr));
+    ASSERT_TRUE(listener->is_ok());
+    const int port = dynamic_cast<win_socket&>(*listener).get_port();
+    std::unique_ptr<socket_t> connection;
+    std::thread acceptor([&] { connection.reset(listener->accept()); });
+
+    const auto start = std::chrono::steady_clock::now();
+    RunningProcess run(SCPNSIM_EXE, untilTheLimit("127.0.0.1:" + std::to_string(port), 3), dir.path());
+    acceptor.join();
+    ASSERT_TRUE(connection && connection->is_ok());
+    // The limit, one stall bound and slack; before, the run waited for as
+    // long as the listener held the connection.
+    const RunResult r = waitBounded(run, 30, [&] { connection->close(); });
+    const double seconds = secondsSince(start);
+    EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+    EXPECT_LT(seconds, 3 + 5 + 6) << r.out;
+    EXPECT_NE(r.out.find("\nABORTED SIMULATION."), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Result port 127.0.0.1:" + std::to_string(port) + kDroppedLine), std::string::npos)
+        << r.out;
+    EXPECT_TRUE(dir.exists("results.log"));
+}
+
+TEST(ResultPortLimits, AStoppedOrKilledMonitorOnTheLocalTransportDoesNotHoldTheRun) {
+    for (int sig : {SIGSTOP, SIGKILL}) {
+        SCOPED_TRACE(sig == SIGSTOP ? "stopped" : "killed");
+        WorkDir dir;
+        const LocalAddress name;
+        const std::string address = name.text();
+        ASSERT_FALSE(address.empty());
+        RunningProcess monitor(SCPN_MONITOR_EXE, {address, "--csv", "estimates.csv"}, dir.path());
+        ASSERT_TRUE(monitor.waitForOutput("waiting for a simulation")) << monitor.wait().err;
+        const auto start = std::chrono::steady_clock::now();
+        RunningProcess run(SCPNSIM_EXE, untilTheLimit(address, 4), dir.path());
+        ASSERT_TRUE(monitor.waitForOutput("C1_in_use<Result:Mean>"));
+        monitor.sendSignal(sig);
+        const RunResult r = waitBounded(run, 40, [&] { monitor.sendSignal(SIGKILL); });
+        const double seconds = secondsSince(start);
+        monitor.sendSignal(SIGKILL);
+        monitor.sendSignal(SIGCONT);
+        monitor.wait();
+        removeLocalNames(address);
+        EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+        // Before, a stopped monitor froze the run and a killed one made every
+        // write wait 50 ms to find it gone again.
+        EXPECT_LT(seconds, 4 + 5 + 8) << r.out;
+        EXPECT_NE(r.out.find("\nABORTED SIMULATION."), std::string::npos) << r.out;
+        if (sig == SIGSTOP) {
+            EXPECT_NE(r.out.find(kDroppedLine), std::string::npos) << r.out;
+        }
+    }
+}
+
+TEST(ResultPortLimits, NamesLeftByAKilledMonitorDoNotTurnARunAway) {
+    WorkDir dir;
+    const LocalAddress name;
+    const std::string address = name.text();
+    ASSERT_FALSE(address.empty());
+    {
+        RunningProcess dead(SCPN_MONITOR_EXE, {address}, dir.path());
+        ASSERT_TRUE(dead.waitForOutput("waiting for a simulation"));
+        dead.sendSignal(SIGKILL);
+        dead.wait();
+    }
+    const std::string shm = "/dev/shm" + local_win_socket::object_name(address.c_str()) + ".shr";
+    ASSERT_TRUE(std::filesystem::exists(shm));
+
+    // With nobody behind the names, the run waits for a front end as long as
+    // its limit allows, and says that none came.
+    {
+        const auto start = std::chrono::steady_clock::now();
+        const RunResult r = testsupport::runScpnsim(
+            {"-T", "--mstart", "0", "--mstop", "10", "--secmax", "2", "--seed", "1", "--resport", address},
+            dir.path());
+        EXPECT_GE(secondsSince(start), 1.5) << r.out;
+        EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+        EXPECT_NE(r.out.find("connection timeout expired"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("connection is broken"), std::string::npos) << r.out;
+    }
+    // A monitor started while the run waits gets the run.
+    RunningProcess run(SCPNSIM_EXE,
+                       {"-T", "--mstart", "0", "--mstop", "10", "--secmax", "60", "--epsmax", "25", "--seed", "1",
+                        "--resport", address},
+                       dir.path());
+    ASSERT_TRUE(run.waitForOutput("Try to connect to: " + address));
+    RunningProcess monitor(SCPN_MONITOR_EXE, {address, "--csv", "estimates.csv"}, dir.path());
+    const RunResult r = run.wait();
+    const RunResult m = monitor.wait();
+    EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("connection established.."), std::string::npos) << r.out;
+    EXPECT_EQ(m.exitStatus, 0) << m.out << m.err;
+    EXPECT_NE(m.out.find("EXIT;0 received"), std::string::npos) << m.out;
+    removeLocalNames(address);
+}
+
+TEST(ResultPortLimits, AMalformedAddressIsRefusedAtOnce) {
+    WorkDir dir;
+    for (const std::string& address :
+         {std::string("127.0.0.1"), std::string("127.0.0.1:0"), std::string(""), std::string("null"),
+          std::string(":2020"), std::string("127.0.0.1:65536"), std::string("127.0.0.1:20x"),
+          std::string("localhost:")}) {
+        SCOPED_TRACE("--resport \"" + address + "\"");
+        const auto start = std::chrono::steady_clock::now();
+        const RunResult r = testsupport::runScpnsim(
+            {"-S", "--mstart", "0", "--mstop", "100", "--secmax", "2", "--resport", address}, dir.path());
+        EXPECT_LT(secondsSince(start), 10.0);
+        EXPECT_EQ(r.exitStatus, 1) << r.out << r.err;
+        EXPECT_NE((r.out + r.err).find("Result port \"" + address +
+                                       "\" is malformed: give HOST:PORT with a port from 1 to 65535, or NULL "
+                                       "for no result port."),
+                  std::string::npos)
+            << r.out << r.err;
+        EXPECT_FALSE(dir.exists("results.log"));
+    }
+}
+
+TEST(ResultPortLimits, ConnectionAttemptsStayWithinTheWallClockLimit) {
+    // A port that is bound but not listening refuses every connection.
+    WorkDir dir;
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+    socklen_t length = sizeof any;
+    ASSERT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&any), &length), 0);
+    const std::string address = "127.0.0.1:" + std::to_string(ntohs(any.sin_port));
+
+    const auto start = std::chrono::steady_clock::now();
+    const RunResult r = testsupport::runScpnsim(
+        {"-T", "--mstart", "0", "--mstop", "10", "--secmax", "2", "--seed", "1", "--resport", address}, dir.path());
+    ::close(fd);
+    // Before, about a hundred attempts a second apart.
+    EXPECT_LT(secondsSince(start), 15.0) << r.out;
+    EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("exceed limit of attempts of connection to server"), std::string::npos) << r.out;
+    EXPECT_TRUE(dir.exists("results.log"));
+}
