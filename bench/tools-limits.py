@@ -13,12 +13,12 @@
            print it (status 0), or to refuse it past its 64 MiB limit
            (status 1), or "no end in LIMIT s" when it is stopped.
 
-    bench/tools-limits.py [--bin DIR] [--monitor-mb 64] [--play-mb 1 2 65] [--limit 60]
+    bench/tools-limits.py [--bin DIR] [--monitor-mb 64] [--play-mb 1 2 63 65] [--limit 60]
 
 DIR holds scpn-monitor and scpn-play (default: build/ of this tree); give
 the folder of an older build to compare.
 """
-import argparse, os, socket, subprocess, sys, tempfile, threading, time
+import argparse, os, shutil, socket, subprocess, sys, tempfile, threading, time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
@@ -81,6 +81,7 @@ def bench_monitor(exe, mb, limit, line_length=None):
         proc.wait()
         figure = "no end in %d s" % limit
     conn.close()
+    shutil.rmtree(work, ignore_errors=True)
     return figure
 
 
@@ -127,10 +128,11 @@ def main():
     p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("--bin", default=os.path.join(ROOT, "build"))
     p.add_argument("--monitor-mb", type=int, nargs="*", default=[64])
-    p.add_argument("--play-mb", type=int, nargs="*", default=[1, 2, 65])
+    p.add_argument("--play-mb", type=int, nargs="*", default=[1, 2, 63, 65])
     p.add_argument("--limit", type=int, default=60)
     a = p.parse_args()
-    print("binaries:", os.path.abspath(a.bin))
+    a.bin = os.path.abspath(a.bin)  # the monitor runs in a folder of its own
+    print("binaries:", a.bin)
     for mb in a.monitor_mb:
         print("scpn-monitor, %d MB unterminated line: %s" % (mb, bench_monitor(os.path.join(a.bin, "scpn-monitor"), mb, a.limit)))
         sys.stdout.flush()
