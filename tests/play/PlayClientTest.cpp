@@ -124,6 +124,14 @@ const std::string kShownReport =
 const std::string kNetLines = "Places:\n\tC1_sem -> C1_sem\nTransitions:\n\tS_ready -> S_ready\n";
 const std::string kNet = kNetLines + "\n";  // the reply ends with an empty line
 
+// The places of a large net, 8 MiB of them.
+const std::string kManyPlaces = [] {
+    std::string places;
+    for (int k = 0; places.size() < (std::size_t{8} << 20); ++k)
+        places += "\tP_" + std::to_string(k) + " -> P_" + std::to_string(k) + "\n";
+    return places;
+}();
+
 }  // namespace
 
 TEST(PlayClient, PlaysScriptedSessionsAgainstAGame) {
@@ -165,6 +173,15 @@ TEST(PlayClient, PlaysScriptedSessionsAgainstAGame) {
          "can fire: A\nfired: A\nsingle-step mode ended\n", 0, "", "firelist\n\n  singlestep\n"},
         {"interactive, ended by quit", {}, {{"TIME#", {"00:00:00@01/01/1970\n"}}, {"EXIT#", {}}},
          "time: 00:00:00@01/01/1970\n", 0, "", "time\nquit\nTIME\n"},
+        {"more than the reply in one write", {"TIME", "FIRELIST"},
+         {{"TIME#", {"00:00:01@01/01/1970\nEXTRA\n"}}, {"FIRELIST#", {"A\n"}}},
+         "time: 00:00:01@01/01/1970\n(late reply) EXTRA\ncan fire: A\n"},
+        {"a long reply in many writes", {"NET", "TIME"},
+         {{"NET#", {"Places:\n" + kManyPlaces.substr(0, kManyPlaces.size() / 2), kManyPlaces.substr(kManyPlaces.size() / 2),
+                    "Transitions:\n\tS_ready -> S_ready\n\n"}},
+          {"TIME#", {"00:00:02@01/01/1970\n"}}},
+         "net:\nPlaces:\n" + kManyPlaces + "Transitions:\n\tS_ready -> S_ready\ntime: 00:00:02@01/01/1970\n", 0, "", "",
+         2},
     };
     for (const Session& s : sessions) {
         SCOPED_TRACE(s.name);
@@ -183,6 +200,26 @@ TEST(PlayClient, PlaysScriptedSessionsAgainstAGame) {
         EXPECT_EQ(r.out, s.out);
         EXPECT_NE(r.err.find(s.errPart), std::string::npos) << r.err;
         EXPECT_EQ(game.splitsSeen, s.splits);
+    }
+}
+
+TEST(PlayClient, RefusesAReplyLongerThan64MiB) {
+    // A reply that never ends, 64 MiB and a bit: the client gives up at its
+    // limit, says so and ends with status 1, instead of reading on.
+    for (const char* command : {"TIME", "NET"}) {
+        SCOPED_TRACE(command);
+        const std::string reply((std::size_t{64} << 20) + 4096, 'x');
+        FakeGame game({{std::string(command) + "#", {reply}}});
+        testsupport::TempDir dir;
+        const testsupport::RunResult r =
+            testsupport::run(SCPN_PLAY_EXE, {"--port", std::to_string(game.port()), command, "FIRELIST"}, dir.path());
+        EXPECT_EQ(r.exitStatus, 1) << r.err;
+        EXPECT_NE(r.err.find(std::string("scpn-play: the reply to ") + command +
+                             "# is longer than 67108864 bytes (64 MiB)"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(game.finish(), std::vector<std::string>{std::string(command) + "#"});
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -81,6 +82,30 @@ TEST(PlayProtocol, APartEndsExactlyWhereItsFrameSays) {
         {Frame::Silence, "anything\n", std::nullopt},
     };
     for (const auto& c : cases) EXPECT_EQ(play::partLength(c.frame, c.received), c.length) << c.received;
+}
+
+TEST(PlayProtocol, APartGrowingByteByByteEndsWhereTheWholeSearchSays) {
+    // Searching only what came since the last look finds the same end as
+    // searching everything, also when a two-byte end is cut between looks.
+    const std::string replies[] = {"A;S\nmore", "Places:\n\tP -> P\nTransitions:\n\nFired", "\nX", "A\n\n",
+                                   "no end at all", "\n\n\n"};
+    for (Frame frame : {Frame::Line, Frame::LineOrNothing, Frame::UntilEmptyLine, Frame::Byte, Frame::Silence})
+        for (const std::string& reply : replies)
+            for (std::size_t step = 1; step <= 3; ++step) {
+                std::string received;
+                std::size_t searched = 0;
+                std::optional<std::size_t> found;
+                for (std::size_t at = 0; at < reply.size() && !found; at += step) {
+                    received = reply.substr(0, std::min(reply.size(), at + step));
+                    found = play::partLength(frame, received, searched);
+                    if (!found) {
+                        EXPECT_FALSE(play::partLength(frame, received).has_value()) << reply;
+                        searched = received.size();
+                    }
+                }
+                EXPECT_EQ(found, play::partLength(frame, received)) << reply << " step " << step;
+                EXPECT_EQ(found, play::partLength(frame, reply)) << reply << " step " << step;
+            }
 }
 
 TEST(PlayProtocol, RepliesReadAsLabelledTextAndSingleStepModeLastsWhileEventsAreFired) {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "support/MonitorSupport.h"
 #include "support/TestSupport.h"
 
 using testsupport::RunningProcess;
@@ -91,30 +92,31 @@ TEST(ParallelTransient, TheEstimatesStreamedToTheResultPortDoNotDependOnTheProce
     REQUIRE_MPI();
 #ifdef MPIRUN_EXE
     // The estimate lines as the monitor printed them, in the order sent.
-    auto estimates = [](int n, int salt) {
+    auto estimates = [](int n) {
         WorkDir dir;
-        const std::string address =
-            "127.0.0.1:" + std::to_string(20000 + (static_cast<int>(getpid()) * 7 + salt) % 30000);
-        RunningProcess monitor(SCPN_MONITOR_EXE, {address}, dir.path());
-        EXPECT_TRUE(monitor.waitForOutput("waiting for a simulation"));
+        testsupport::Monitor monitor(dir.path(), false);
+        std::vector<std::string> lines;
+        if (!monitor.ready()) {
+            ADD_FAILURE() << monitor.why();
+            return lines;
+        }
         std::vector<std::string> args = kShortRun;
         args[8] = "25";  // --epsmax: fewer replications, as every one streams its places
-        args.insert(args.end(), {"--resport", address});
+        args.insert(args.end(), {"--resport", monitor.address()});
         const RunResult r = mpirun(n, args, dir);
         EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
-        const RunResult m = monitor.wait();
-        std::vector<std::string> lines;
+        const RunResult m = monitor.process().wait();
         std::istringstream in(m.out);
         for (std::string line; std::getline(in, line);)
             if (contains(line, "<Result:Mean>") || line.rfind("NETNAME;", 0) == 0 || line == "EXIT;0")
                 lines.push_back(line);
         return lines;
     };
-    const std::vector<std::string> one = estimates(1, 31);
+    const std::vector<std::string> one = estimates(1);
     ASSERT_GT(one.size(), 10u);
     EXPECT_EQ(one.front(), "NETNAME;scpnsim");
     EXPECT_EQ(one.back(), "EXIT;0");
-    EXPECT_EQ(estimates(3, 32), one);
+    EXPECT_EQ(estimates(3), one);
 #endif
 }
 
@@ -149,7 +151,7 @@ TEST(ParallelTransient, AProcessThatDiesEndsTheRunWithTheResultsAnalysedSoFar) {
                        mpirunArgs(3, {"-T", "--mstart", "0", "--mstop", "100", "--nofsampling", "5",
                                       "--epsmax", "0.01", "--secmax", "600", "--seed", "1"}),
                        dir.path());
-    ASSERT_TRUE(run.waitForOutput("parallel transient run: 3 processes"));
+    ASSERT_TRUE(run.waitForOutput("parallel transient run: 3 processes")) << run.describe();
     // Process 2 of this run: its working directory is this test's.
     int victim = -1;
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {

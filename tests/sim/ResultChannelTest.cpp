@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/net/LocalSocket.h"
+#include "support/MonitorSupport.h"
 #include "support/TestSupport.h"
 
 using testsupport::RunningProcess;
@@ -53,27 +54,28 @@ std::vector<std::string> channelLines(const std::string& monitorOut) {
     return sent;
 }
 
-// An address no other test uses at the same time: TCP on 127.0.0.1, or the
-// local transport ("localhost:PORT").
-std::string addressFor(bool local, int salt) {
-    const int port = 20000 + (static_cast<int>(getpid()) * 7 + salt) % 30000;
-    return (local ? "localhost:" : "127.0.0.1:") + std::to_string(port);
-}
-
 struct Streamed {
+    bool started = false;  // the monitor listened (else `why` says what it did)
+    std::string why;
     RunResult simulation;
     RunResult monitor;
     std::vector<std::string> sent;
 };
 
-Streamed streamRun(const WorkDir& dir, const std::string& address, std::vector<std::string> args) {
-    RunningProcess monitor(SCPN_MONITOR_EXE, {address, "--csv", "estimates.csv"}, dir.path());
-    EXPECT_TRUE(monitor.waitForOutput("waiting for a simulation"));
-    args.push_back("--resport");
-    args.push_back(address);
+// A run streamed to a monitor on TCP (127.0.0.1, a port the system chose)
+// or on the local transport.
+Streamed streamRun(const WorkDir& dir, bool local, std::vector<std::string> args) {
+    testsupport::Monitor monitor(dir.path(), local, {"--csv", "estimates.csv"});
     Streamed s;
+    if (!monitor.ready()) {
+        s.why = monitor.why();
+        return s;
+    }
+    s.started = true;
+    args.push_back("--resport");
+    args.push_back(monitor.address());
     s.simulation = runScpnsim(args, dir.path());
-    s.monitor = monitor.wait();
+    s.monitor = monitor.process().wait();
     s.sent = channelLines(s.monitor.out);
     return s;
 }
@@ -100,9 +102,10 @@ TEST(ResultChannel, ATransientRunStreamsItsHeaderEstimatesWatchedElementsAndEnd)
     for (bool local : {false, true}) {
         SCOPED_TRACE(local ? "local transport" : "TCP");
         WorkDir dir;
-        const Streamed s = streamRun(dir, addressFor(local, 1),
+        const Streamed s = streamRun(dir, local,
                                      {"-T", "--mstart", "0", "--mstop", "100", "--nofsampling", "3",
                                       "--epsmax", "25", "--secmax", "0", "--seed", "11"});
+        ASSERT_TRUE(s.started) << s.why;
         ASSERT_EQ(s.simulation.exitStatus, 0) << s.simulation.out << s.simulation.err;
         EXPECT_NE(s.simulation.out.find("connection established..\n"), std::string::npos) << s.simulation.out;
         EXPECT_EQ(s.monitor.exitStatus, 0) << s.monitor.out << s.monitor.err;
@@ -164,8 +167,9 @@ TEST(ResultChannel, ATransientRunStreamsItsHeaderEstimatesWatchedElementsAndEnd)
 
 TEST(ResultChannel, AStationaryRunSendsNoRunBounds) {
     WorkDir dir;
-    const Streamed s = streamRun(dir, addressFor(false, 2),
+    const Streamed s = streamRun(dir, false,
                                  {"-S", "--mstart", "0", "--mstop", "2000", "--secmax", "0", "--seed", "7"});
+    ASSERT_TRUE(s.started) << s.why;
     ASSERT_EQ(s.simulation.exitStatus, 0) << s.simulation.err;
     ASSERT_GE(s.sent.size(), 4u) << s.monitor.out;
     EXPECT_EQ(std::vector<std::string>(s.sent.begin(), s.sent.begin() + 3),
@@ -185,14 +189,16 @@ TEST(ResultChannel, AMonitorThatDiesDoesNotStopTheRun) {
     for (bool local : {false, true}) {
         SCOPED_TRACE(local ? "local transport" : "TCP");
         WorkDir dir;
-        const std::string address = addressFor(local, 3);
-        RunningProcess monitor(SCPN_MONITOR_EXE, {address, "--csv", "estimates.csv"}, dir.path());
-        ASSERT_TRUE(monitor.waitForOutput("waiting for a simulation"));
+        testsupport::Monitor started(dir.path(), local, {"--csv", "estimates.csv"});
+        ASSERT_TRUE(started.ready()) << started.why();
+        const std::string address = started.address();
+        RunningProcess& monitor = started.process();
         RunningProcess simulation(SCPNSIM_EXE,
                                   {"-S", "--mstart", "0", "--mstop", "0", "--secmax", "2", "--epsmax", "0",
                                    "--percentage", "false", "--seed", "1", "--resport", address},
                                   dir.path());
-        ASSERT_TRUE(monitor.waitForOutput("C1_in_use<Result:Mean>"));
+        ASSERT_TRUE(monitor.waitForOutput("C1_in_use<Result:Mean>"))
+            << monitor.describe() << "\nsimulation: " << simulation.describe();
         monitor.sendSignal(SIGKILL);
         monitor.wait();
         if (local) {
@@ -220,14 +226,15 @@ TEST(ResultChannel, TheMonitorSaysHowTheConnectionEnded) {
     // A simulation that never ends its stream (killed): the monitor reports
     // the lost connection with status 1; a malformed command line is 2.
     WorkDir dir;
-    const std::string address = addressFor(false, 4);
-    RunningProcess monitor(SCPN_MONITOR_EXE, {address}, dir.path());
-    ASSERT_TRUE(monitor.waitForOutput("waiting for a simulation"));
+    testsupport::Monitor started(dir.path(), false);
+    ASSERT_TRUE(started.ready()) << started.why();
+    RunningProcess& monitor = started.process();
     RunningProcess simulation(SCPNSIM_EXE,
                               {"-S", "--mstart", "0", "--mstop", "0", "--secmax", "0", "--epsmax", "0",
-                               "--percentage", "false", "--seed", "1", "--resport", address},
+                               "--percentage", "false", "--seed", "1", "--resport", started.address()},
                               dir.path());
-    ASSERT_TRUE(monitor.waitForOutput("NETNAME;scpnsim"));
+    ASSERT_TRUE(monitor.waitForOutput("NETNAME;scpnsim"))
+        << monitor.describe() << "\nsimulation: " << simulation.describe();
     simulation.sendSignal(SIGKILL);
     simulation.wait();
     const RunResult m = monitor.wait();
@@ -236,10 +243,10 @@ TEST(ResultChannel, TheMonitorSaysHowTheConnectionEnded) {
 
     // Interrupted while it waits, a monitor on the local transport leaves
     // no named object behind.
-    const std::string localAddress = addressFor(true, 5);
-    const std::string base = "/dev/shm" + local_win_socket::object_name(localAddress.c_str());
-    RunningProcess waiting(SCPN_MONITOR_EXE, {localAddress}, dir.path());
-    ASSERT_TRUE(waiting.waitForOutput("waiting for a simulation"));
+    testsupport::Monitor waitingMonitor(dir.path(), true);
+    ASSERT_TRUE(waitingMonitor.ready()) << waitingMonitor.why();
+    RunningProcess& waiting = waitingMonitor.process();
+    const std::string base = "/dev/shm" + local_win_socket::object_name(waitingMonitor.address().c_str());
     EXPECT_TRUE(std::filesystem::exists(base + ".shr"));
     waiting.sendSignal(SIGTERM);
     EXPECT_EQ(waiting.wait().signal, SIGTERM);

@@ -18,6 +18,7 @@
 #include "platform/net/Socket.h"
 #include "sim/TokenGame.h"
 #include "support/ScriptedSocket.h"
+#include "support/MonitorSupport.h"
 #include "support/TestSupport.h"
 
 using enginetest::makePlace;
@@ -352,13 +353,13 @@ TEST(TokenGameProgram, APortThatCannotBeServedEndsTheGameWithStatus1) {
 TEST(TokenGameProgram, TheResultChannelAnnouncesTheStartInWholeSeconds) {
     testsupport::PortLock port(2020);
     testsupport::WorkDir dir;
-    const std::string address = "127.0.0.1:" + std::to_string(20000 + (getpid() * 7 + 6) % 30000);
-    testsupport::RunningProcess monitor(SCPN_MONITOR_EXE, {address, "--csv", "e.csv"}, dir.path());
-    ASSERT_TRUE(monitor.waitForOutput("waiting for a simulation"));
-    testsupport::RunningProcess game(SCPNSIM_EXE,
-                                     {"-t", "--start", "00:00:00@01/01/2000", "--seed", "3", "--resport", address},
-                                     dir.path());
-    ASSERT_TRUE(game.waitForOutput("waiting for socket connection from GUI.."));
+    testsupport::Monitor started(dir.path(), false, {"--csv", "e.csv"});
+    ASSERT_TRUE(started.ready()) << started.why();
+    testsupport::RunningProcess& monitor = started.process();
+    testsupport::RunningProcess game(
+        SCPNSIM_EXE, {"-t", "--start", "00:00:00@01/01/2000", "--seed", "3", "--resport", started.address()},
+        dir.path());
+    ASSERT_TRUE(game.waitForOutput("waiting for socket connection from GUI..")) << game.describe();
     std::unique_ptr<socket_t> gui(socket_t::connect("127.0.0.1:2020", socket_t::sock_global_domain, 10, 1));
     ASSERT_TRUE(gui->is_ok());
     gui->write("EXIT#", 5);

@@ -118,6 +118,22 @@ bool RunningProcess::waitForOutput(const std::string& part, int timeoutSeconds) 
     return false;
 }
 
+std::string RunningProcess::outputSoFar() const { return slurpFile(capture_.file("stdout")); }
+
+std::string RunningProcess::describe() {
+    int status = 0;
+    if (!reaped_ && waitpid(pid_, &status, WNOHANG) == pid_) {
+        reaped_ = true;
+        status_ = status;
+    }
+    std::string state = "still running";
+    if (reaped_)
+        state = WIFEXITED(status_) ? "ended with status " + std::to_string(WEXITSTATUS(status_))
+                                   : "ended by signal " + std::to_string(WTERMSIG(status_));
+    return "the process " + state + "; standard output:\n" + outputSoFar() + "\nstandard error:\n" +
+           slurpFile(capture_.file("stderr"));
+}
+
 void RunningProcess::sendSignal(int sig) {
     if (!reaped_) kill(pid_, sig);
 }

@@ -102,8 +102,14 @@ public:
     RunningProcess& operator=(const RunningProcess&) = delete;
 
     // Waits until standard output holds `part` or the child has ended;
-    // true in the first case. Gives up after `timeoutSeconds`.
+    // true in the first case. Gives up after `timeoutSeconds`. When it is
+    // false, describe() tells what the child did instead.
     bool waitForOutput(const std::string& part, int timeoutSeconds = 60);
+    // Standard output so far.
+    std::string outputSoFar() const;
+    // For a failure message: whether the child still runs or how it ended,
+    // with its standard output and error so far.
+    std::string describe();
     void sendSignal(int sig);
     RunResult wait();
 

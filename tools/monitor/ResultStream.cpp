@@ -1,5 +1,6 @@
 #include "ResultStream.h"
 
+#include <cstring>
 #include <utility>
 
 namespace monitor {
@@ -49,6 +50,17 @@ std::optional<Row> parseElementLine(const std::string& line, const std::string& 
     return row;
 }
 
+std::string fileStem(const std::string& netName) {
+    std::string stem;
+    for (char c : netName) {
+        if (stem.size() >= kMaxStemLength) break;
+        const bool kept = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                          c == '_' || c == '-' || (c == '.' && !stem.empty());
+        stem += kept ? c : '_';
+    }
+    return stem.empty() ? "scpn" : stem;
+}
+
 std::string csvHeader() { return "time,element,kind,mean,lower,upper\n"; }
 
 std::string csvLine(const Row& row) {
@@ -60,13 +72,38 @@ ResultStream::ResultStream(std::function<void(const std::string&)> onLine, std::
     : onLine_(std::move(onLine)), onRow_(std::move(onRow)) {}
 
 void ResultStream::feed(const char* data, std::size_t size) {
-    partial_.append(data, size);
-    std::size_t start = 0;
-    for (std::size_t end = partial_.find('\n'); end != std::string::npos; end = partial_.find('\n', start)) {
-        handle(partial_.substr(start, end - start));
-        start = end + 1;
+    if (ended_ || failed()) return;
+    // The bytes before the new ones hold no line end: only the new ones
+    // are searched, so a line cut into many reads costs no more than one.
+    const char* at = data;
+    const char* const stop = data + size;
+    while (at < stop) {
+        const char* end = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(stop - at)));
+        if (end == nullptr) {
+            if (partial_.size() + static_cast<std::size_t>(stop - at) > kMaxLine) {
+                refuseLongLine(partial_.size() + static_cast<std::size_t>(stop - at), false);
+                return;
+            }
+            partial_.append(at, stop);
+            return;
+        }
+        if (partial_.size() + static_cast<std::size_t>(end - at) > kMaxLine) {
+            refuseLongLine(partial_.size() + static_cast<std::size_t>(end - at), true);
+            return;
+        }
+        partial_.append(at, end);
+        std::string line;
+        line.swap(partial_);
+        at = end + 1;
+        handle(line);
+        if (ended_) return;  // what follows the end message is not part of the run
     }
-    partial_.erase(0, start);
+}
+
+void ResultStream::refuseLongLine(std::size_t length, bool complete) {
+    error_ = "a line of " + std::string(complete ? "" : "at least ") + std::to_string(length) +
+             " bytes came, longer than the " + std::to_string(kMaxLine) + " a line may have";
+    partial_.clear();
 }
 
 void ResultStream::handle(const std::string& line) {

@@ -8,11 +8,16 @@
 //
 // ADDRESS is what the simulation is given as --resport: "localhost:PORT"
 // listens on the local transport (shared memory), any other "HOST:PORT" on
-// TCP port PORT of every interface. Without --csv the file is named after the
-// net and the moment the run began: NET-YYYYMMDD-HHMMSS.csv.
+// TCP port PORT of that host's address only ("127.0.0.1:P" is not reachable
+// from other machines; "0.0.0.0:P" is every interface; IPv6 as "[::1]:P").
+// Port 0 lets the system choose; the "listening on" line tells the port.
+// Without --csv the file is named after the net (reduced to a safe file
+// name, see monitor::fileStem) and the moment the run began, in the working
+// folder: NET-YYYYMMDD-HHMMSS.csv.
 //
 // Exit status: 0 when the simulation ended with "EXIT;0", 1 when the
-// connection ended before that or the port could not be served, 2 for a
+// connection ended before that, the port could not be served or a line
+// longer than 65536 bytes came (see monitor::ResultStream), 2 for a
 // malformed command line.
 #include <semaphore.h>
 #include <sys/mman.h>
@@ -29,6 +34,7 @@
 #include "ResultStream.h"
 #include "platform/net/LocalSocket.h"
 #include "platform/net/Socket.h"
+#include "platform/net/TcpListen.h"
 
 namespace {
 
@@ -63,8 +69,9 @@ void removeNamesOnSignal(const std::string& address) {
 int usage(const char* why) {
     std::cerr << "scpn-monitor: " << why << "\n"
               << "usage: scpn-monitor ADDRESS [--csv FILE]\n"
-              << "  ADDRESS  localhost:PORT (local transport) or HOST:PORT (TCP), as given to the\n"
-              << "           simulation with --resport\n"
+              << "  ADDRESS  localhost:PORT (local transport) or HOST:PORT (TCP on HOST's address;\n"
+              << "           0.0.0.0 for every interface, PORT 0 for one the system chooses),\n"
+              << "           as given to the simulation with --resport\n"
               << "  --csv    the file for the estimates (default: NET-YYYYMMDD-HHMMSS.csv)\n";
     return 2;
 }
@@ -89,7 +96,9 @@ public:
 
     void add(const monitor::Row& row, const std::string& netName) {
         if (!out_.is_open() && !failed_) {
-            if (path_.empty()) path_ = (netName.empty() ? std::string("scpn") : netName) + "-" + stamp() + ".csv";
+            // The name comes from the peer: reduced to a plain file name, so
+            // that the file lands in the working folder whatever it sent.
+            if (path_.empty()) path_ = monitor::fileStem(netName) + "-" + stamp() + ".csv";
             out_.open(path_, std::ios::out | std::ios::trunc);
             if (out_) {
                 std::cout << "estimates go to " << path_ << std::endl;
@@ -142,15 +151,27 @@ int main(int argc, char** argv) {
     if (address.find(':') == std::string::npos) return usage("the address must be HOST:PORT");
 
     const bool local = socket_t::isLocalAddress(address.c_str());
-    std::unique_ptr<socket_t> listener(local ? socket_t::create_local(address.c_str())
-                                             : socket_t::create_global(address.c_str()));
-    if (!listener || !listener->is_ok()) {
-        std::cerr << "scpn-monitor: cannot listen on " << address << ": "
-                  << (listener ? errorText(listener.get()) : std::string("no socket")) << std::endl;
-        return 1;
+    std::unique_ptr<socket_t> listener;
+    std::string shown = address;
+    if (local) {
+        listener.reset(socket_t::create_local(address.c_str()));
+        if (!listener->is_ok()) {
+            std::cerr << "scpn-monitor: cannot listen on " << address << ": " << errorText(listener.get())
+                      << std::endl;
+            return 1;
+        }
+        removeNamesOnSignal(address);
+    } else {
+        std::string error;
+        std::unique_ptr<tcp_listen::listener> tcp = tcp_listen::listen(address, 5, error);
+        if (!tcp) {
+            std::cerr << "scpn-monitor: cannot listen on " << address << ": " << error << std::endl;
+            return 1;
+        }
+        shown = tcp->address();  // with the port the system chose for port 0
+        listener = std::move(tcp);
     }
-    if (local) removeNamesOnSignal(address);
-    std::cout << "listening on " << address << (local ? " (local transport)" : " (TCP)")
+    std::cout << "listening on " << shown << (local ? " (local transport)" : " (TCP)")
               << "; waiting for a simulation.." << std::endl;
 
     std::unique_ptr<socket_t> peer(listener->accept());
@@ -175,7 +196,12 @@ int main(int argc, char** argv) {
         if (n <= 0) break;
         stream.feed(buffer, static_cast<std::size_t>(n));
         std::cout << std::flush;
-        if (stream.ended()) break;
+        if (stream.ended() || stream.failed()) break;
+    }
+    if (stream.failed()) {
+        std::cerr << "scpn-monitor: " << stream.error() << "; the simulation's lines are not that long, "
+                  << "so this peer is not followed further (" << csv.summary() << ")." << std::endl;
+        return 1;
     }
     if (stream.ended()) {
         std::cout << "EXIT;0 received: the simulation has ended (" << csv.summary() << ")." << std::endl;

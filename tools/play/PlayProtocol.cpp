@@ -130,16 +130,21 @@ std::optional<Exchange> prepare(const std::string& line, bool singleStep, std::s
 }
 
 std::optional<std::size_t> partLength(Frame frame, const std::string& received) {
+    return partLength(frame, received, 0);
+}
+
+std::optional<std::size_t> partLength(Frame frame, const std::string& received, std::size_t searched) {
+    if (searched > received.size()) searched = received.size();
     switch (frame) {
         case Frame::Line:
         case Frame::LineOrNothing: {
-            const std::size_t end = received.find('\n');
+            const std::size_t end = received.find('\n', searched);
             if (end != std::string::npos) return end + 1;
             return std::nullopt;
         }
         case Frame::UntilEmptyLine: {
             if (startsWith(received, "\n")) return 1;
-            const std::size_t end = received.find("\n\n");
+            const std::size_t end = received.find("\n\n", searched > 0 ? searched - 1 : 0);
             if (end != std::string::npos) return end + 2;
             return std::nullopt;
         }

@@ -72,6 +72,11 @@ std::optional<Exchange> prepare(const std::string& line, bool singleStep, std::s
 // more bytes are needed. A Silence part is never complete: it ends with the
 // wait.
 std::optional<std::size_t> partLength(Frame frame, const std::string& received);
+// The same for a reply that grows: the first `searched` bytes of `received`
+// were looked at before and held no complete part, so only the bytes after
+// them (and the one before, where a two-byte end may begin) are searched.
+// Reading a reply of n bytes in pieces thus costs O(n), not O(n^2).
+std::optional<std::size_t> partLength(Frame frame, const std::string& received, std::size_t searched);
 
 // True when the server is still in single-step mode after the reply `parts`
 // to `exchange`, which was sent in mode `before`.

@@ -11,9 +11,13 @@
 // final '#'. After SINGLESTEP every command answers the event just fired
 // (NEXT or any other word fires the next one, EXIT leaves the mode).
 //
+// A reply may be up to 64 MiB long (kMaxReply); a longer one is refused:
+// the program says so and ends with status 1 instead of filling the memory.
+//
 // Exit status: 0 when every command was answered (or the game was ended with
-// EXIT), 1 when the connection could not be made or the server closed it
-// before the end, 2 for a malformed command line.
+// EXIT), 1 when the connection could not be made, the server closed it
+// before the end or sent a reply longer than the limit, 2 for a malformed
+// command line.
 #include <unistd.h>
 
 #include <cctype>
@@ -83,11 +87,15 @@ std::string errorText(socket_t* s) {
     return text;
 }
 
+// The longest reply taken, all its parts together. The game's replies are
+// short but for NET and PLACE on a large net; 64 MiB leaves room for those.
+constexpr std::size_t kMaxReply = std::size_t{64} << 20;
+
 // The connection to the game: sends one message at a time and reads exactly
 // its reply, part by part.
 class Game {
 public:
-    Game(socket_t* socket, std::time_t wait, bool raw) : socket_(socket), wait_(wait), raw_(raw) {}
+    Game(socket_t* socket, std::time_t wait, bool raw) : socket_(socket), wait_(wait), raw_(raw), buffer_(65536) {}
 
     // Sends the message and prints its reply; false (reported) when the
     // connection is gone.
@@ -96,9 +104,15 @@ public:
         if (!socket_->write(exchange.wire.data(), exchange.wire.size()))
             return closed("while sending " + exchange.wire, "");
         std::vector<std::string> parts;
+        std::size_t budget = kMaxReply;
         for (play::Frame frame : exchange.frames) {
             std::string part;
-            if (!readPart(frame, part)) return closed("in the reply to " + exchange.wire, part);
+            bool tooLong = false;
+            if (!readPart(frame, part, budget, tooLong)) {
+                if (tooLong) return refused(exchange.wire);
+                return closed("in the reply to " + exchange.wire, part);
+            }
+            budget -= part.size();
             parts.push_back(part);
         }
         if (raw_) {
@@ -117,45 +131,77 @@ public:
 
 private:
     // Reads one part of a reply into `part` (left empty when a part that may
-    // not come did not); false when the connection failed.
-    bool readPart(play::Frame frame, std::string& part) {
+    // not come did not); false when the connection failed or, with
+    // `tooLong` set, when the part would be longer than `budget` bytes.
+    bool readPart(play::Frame frame, std::string& part, std::size_t budget, bool& tooLong) {
         part.clear();
         if (frame == play::Frame::Silence) {
             // Nothing is expected: whatever arrives within the wait is shown.
-            char buffer[4096];
-            const int n = socket_->read(buffer, 1, sizeof buffer, wait_);
-            if (n < 0) return false;
-            part.assign(buffer, static_cast<std::size_t>(n));
+            if (inbox_.empty()) {
+                const int n = socket_->read(buffer_.data(), 1, buffer_.size(), wait_);
+                if (n < 0) return false;
+                inbox_.assign(buffer_.data(), static_cast<std::size_t>(n));
+            }
+            part.swap(inbox_);
             return true;
         }
-        // Byte by byte, so that nothing beyond the reply is taken.
-        while (!play::partLength(frame, part)) {
-            const bool mayNotCome = frame == play::Frame::LineOrNothing && part.empty();
-            char c;
-            const int n = socket_->read(&c, 1, 1, mayNotCome ? wait_ : -1);
-            if (n < 0) return false;
+        // The bytes are read in chunks; those beyond the part stay in the
+        // inbox for the next part (or are shown as a late reply). Only the
+        // new bytes are searched for the part's end.
+        std::size_t searched = 0;
+        for (;;) {
+            if (const std::optional<std::size_t> length = play::partLength(frame, inbox_, searched)) {
+                if (*length > budget) {
+                    tooLong = true;
+                    return false;
+                }
+                part = inbox_.substr(0, *length);
+                inbox_.erase(0, *length);
+                return true;
+            }
+            searched = inbox_.size();
+            if (inbox_.size() >= budget) {
+                tooLong = true;
+                return false;
+            }
+            const bool mayNotCome = frame == play::Frame::LineOrNothing && inbox_.empty();
+            const int n = socket_->read(buffer_.data(), 1, buffer_.size(), mayNotCome ? wait_ : -1);
+            if (n < 0) {
+                part.swap(inbox_);  // what came before the connection ended
+                return false;
+            }
             if (n == 0) return true;  // nothing within the wait
-            part += c;
+            inbox_.append(buffer_.data(), static_cast<std::size_t>(n));
         }
-        return true;
     }
 
     // Bytes that arrived without being asked for (a reply that came after
-    // its wait), shown before the next message goes out; false when the
-    // server has closed the connection meanwhile.
+    // its wait, or more than the last reply), shown before the next message
+    // goes out; false when the server has closed the connection meanwhile.
     bool showUnasked() {
         for (;;) {
-            char buffer[4096];
-            const int n = socket_->read(buffer, 0, sizeof buffer, 0);
-            if (n < 0) return closed("", "");
-            if (n == 0) return true;
-            const std::string late(buffer, static_cast<std::size_t>(n));
+            if (inbox_.empty()) {
+                const int n = socket_->read(buffer_.data(), 0, buffer_.size(), 0);
+                if (n < 0) return closed("", "");
+                if (n == 0) return true;
+                inbox_.assign(buffer_.data(), static_cast<std::size_t>(n));
+            }
+            std::string late;
+            late.swap(inbox_);
             if (raw_)
                 std::cout << late;
             else
                 std::cout << "(late reply) " << play::formatAsItCame(late);
             std::cout << std::flush;
         }
+    }
+
+    bool refused(const std::string& wire) {
+        std::cout << std::flush;
+        std::cerr << "scpn-play: the reply to " << wire << " is longer than " << kMaxReply << " bytes ("
+                  << (kMaxReply >> 20) << " MiB), more than a reply of the game can be; it is not read further"
+                  << std::endl;
+        return false;
     }
 
     bool closed(const std::string& when, const std::string& received) {
@@ -170,6 +216,8 @@ private:
     std::time_t wait_;
     bool raw_;
     bool singleStep_ = false;
+    std::vector<char> buffer_;  // one read's bytes
+    std::string inbox_;         // bytes read and not yet taken by a reply
 };
 
 // The line as a message for the current mode, or nothing (reported).
