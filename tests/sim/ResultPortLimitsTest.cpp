@@ -23,10 +23,12 @@
 #include "platform/net/LocalSocket.h"
 #include "platform/net/Socket.h"
 #include "platform/net/TcpSocket.h"
+#include "support/MonitorSupport.h"
 #include "support/TestSupport.h"
 
 using testsupport::RunningProcess;
 using testsupport::RunResult;
+using testsupport::LocalAddress;
 using testsupport::WorkDir;
 
 namespace {
@@ -34,36 +36,6 @@ namespace {
 double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
-
-// A local-transport address ("localhost:N") that no other test uses while
-// this one holds it: N is taken by an exclusive lock on a file of its own.
-class LocalAddress {
-public:
-    LocalAddress() {
-        for (int k = 0; k < 20000 && fd_ < 0; ++k) {
-            const int n = 40000 + (static_cast<int>(getpid()) * 13 + k) % 20000;
-            const std::string path =
-                (std::filesystem::temp_directory_path() / ("scpnsim-local-" + std::to_string(n) + ".lock")).string();
-            const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-            if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0) {
-                fd_ = fd;
-                text_ = "localhost:" + std::to_string(n);
-            } else if (fd >= 0) {
-                ::close(fd);
-            }
-        }
-    }
-    ~LocalAddress() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    LocalAddress(const LocalAddress&) = delete;
-    LocalAddress& operator=(const LocalAddress&) = delete;
-    const std::string& text() const { return text_; }
-
-private:
-    int fd_ = -1;
-    std::string text_;
-};
 
 void removeLocalNames(const std::string& address) {
     const std::string base = local_win_socket::object_name(address.c_str());

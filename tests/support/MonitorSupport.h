@@ -2,7 +2,9 @@
 // scpn-monitor, the front end's stand-in, started for a test on an address
 // no other test can hold at the same time: TCP on 127.0.0.1 at a port the
 // system chooses (read back from the monitor's "listening on" line), or the
-// local transport under a name made of the process id and a counter.
+// local transport under a name that a lock keeps to this test.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -16,19 +18,44 @@
 
 namespace testsupport {
 
-// "localhost:N" for the local transport, N unique to this process and call
-// (the transport takes it as a name; it is numeric like a port all the same).
-inline std::string uniqueLocalAddress() {
-    static std::atomic<int> counter{0};
-    return "localhost:" + std::to_string(static_cast<long long>(getpid()) * 1000 + counter++ % 1000);
-}
+// A local-transport address ("localhost:N", N from 40000 to 59999 so that it
+// passes as a port) that no other test uses while this object lives: N is
+// taken by an exclusive lock on a file of its own.
+class LocalAddress {
+public:
+    LocalAddress() {
+        for (int k = 0; k < 20000 && fd_ < 0; ++k) {
+            const int n = 40000 + (static_cast<int>(getpid()) * 13 + k) % 20000;
+            const std::string path =
+                (std::filesystem::temp_directory_path() / ("scpnsim-local-" + std::to_string(n) + ".lock")).string();
+            const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+            if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                fd_ = fd;
+                text_ = "localhost:" + std::to_string(n);
+            } else if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    }
+    ~LocalAddress() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    LocalAddress(const LocalAddress&) = delete;
+    LocalAddress& operator=(const LocalAddress&) = delete;
+    const std::string& text() const { return text_; }
+
+private:
+    int fd_ = -1;
+    std::string text_;
+};
 
 class Monitor {
 public:
     // Starts scpn-monitor in `dir` with `extra` arguments after the address
     // and waits until it listens.
     Monitor(const std::filesystem::path& dir, bool local, const std::vector<std::string>& extra = {}) {
-        std::vector<std::string> args{local ? uniqueLocalAddress() : std::string("127.0.0.1:0")};
+        if (local) localName_ = std::make_unique<LocalAddress>();
+        std::vector<std::string> args{local ? localName_->text() : std::string("127.0.0.1:0")};
         args.insert(args.end(), extra.begin(), extra.end());
         process_ = std::make_unique<RunningProcess>(SCPN_MONITOR_EXE, args, dir);
         if (!process_->waitForOutput("waiting for a simulation")) {
@@ -52,6 +79,7 @@ public:
     RunningProcess& process() { return *process_; }
 
 private:
+    std::unique_ptr<LocalAddress> localName_;  // held while the monitor may use it
     std::unique_ptr<RunningProcess> process_;
     std::string address_;
     std::string why_;
