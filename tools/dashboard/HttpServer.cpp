@@ -117,6 +117,11 @@ private:
 
 void HttpServer::closeAfterResponse() { closeRequested = true; }
 
+void HttpServer::widenBacklog(int connections) {
+    // Listening again on a listening socket only changes its backlog.
+    if (svr_sock_ != INVALID_SOCKET) ::listen(svr_sock_, connections);
+}
+
 bool HttpServer::process_and_close_socket(socket_t sock) {
     Connection connection(sock, toMs(read_timeout_sec_, read_timeout_usec_),
                           toMs(write_timeout_sec_, write_timeout_usec_));

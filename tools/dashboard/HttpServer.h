@@ -28,6 +28,11 @@ public:
     // waiting on a worker for its next request).
     static void closeAfterResponse();
 
+    // After binding: lets up to `connections` wait to be accepted (httplib
+    // listens with room for 5; the rest of a burst, such as pages loading
+    // together, would wait a second or more for the kernel to retry them).
+    void widenBacklog(int connections);
+
 private:
     bool process_and_close_socket(socket_t sock) override;
 };

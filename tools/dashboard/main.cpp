@@ -288,6 +288,7 @@ int main(int argc, char** argv) {
                   << std::endl;
         return 1;
     }
+    server.widenBacklog(128);
     const std::string port = std::to_string(boundPort);
     hosts = {"127.0.0.1:" + port, "localhost:" + port, "[::1]:" + port, httpHost + ":" + port};
     const std::string listenAddress = options.listen.substr(0, options.listen.rfind(':') + 1) + port;
