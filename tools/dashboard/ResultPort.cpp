@@ -89,6 +89,8 @@ bool ResultPort::listening(std::string& why) const {
 
 bool ResultPort::local() const { return listener_->local; }
 
+bool ResultPort::localAddress(const std::string& address) { return socket_t::isLocalAddress(address.c_str()); }
+
 std::string ResultPort::address() const {
     sockaddr_storage bound{};
     socklen_t length = sizeof bound;

@@ -72,6 +72,7 @@ int usage(const std::string& problem) {
               << "  --listen     where the page is served (default 127.0.0.1:8080; loopback unless you say)\n"
               << "  --resport    the result port simulations stream to (default 127.0.0.1:9100;\n"
               << "               localhost:PORT is the local transport)\n"
+              << "               port 0 in --listen or a TCP --resport: the system chooses (printed at the start)\n"
               << "  --tokengame  the token game to play (default 127.0.0.1:2020)\n"
               << "  --model      the model description, for the transitions' priorities\n"
               << "  -- PROGRAM   start this simulation, with --resport pointed at the dashboard\n";
@@ -129,6 +130,8 @@ int main(int argc, char** argv) {
     if (!splitAddress(options.listen, httpHost, httpPort, true)) return usage("--listen must be HOST:PORT");
     if (!splitAddress(options.resport, resHost, resPort, true)) return usage("--resport must be HOST:PORT");
     if (!splitAddress(options.tokengame, gameHost, gamePort)) return usage("--tokengame must be HOST:PORT");
+    if (resPort == 0 && dashboard::ResultPort::localAddress(options.resport))
+        return usage("--resport: the local transport needs a port number");
     std::map<std::string, int> priorities;
     if (!options.model.empty()) {
         priorities = dashboard::readPriorities(options.model);
@@ -295,7 +298,6 @@ int main(int argc, char** argv) {
 
     dashboard::ResultPort resultPort(options.resport, feed);
     const bool local = resultPort.local();
-    if (local && resPort == 0) return usage("--resport: the local transport needs a port number");
     std::string why;
     if (!resultPort.listening(why)) {
         std::cerr << "scpn-dashboard: cannot listen as the result port on " << options.resport << ": " << why
