@@ -308,6 +308,33 @@ void sendAsSimulation(int port, const std::string& bytes) {
     close(fd);
 }
 
+// Opens the dashboard's live stream as a page would and hands back the
+// connection once the reply's head came; -1 when it did not (within 20 s).
+int openStream(int port, std::string& head) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const std::string request = "GET /events HTTP/1.1\r\nHost: " + loopback(port) + "\r\n\r\n";
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
+        close(fd);
+        return -1;
+    }
+    timeval wait{20, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    head.clear();
+    char c;
+    while (head.find("\r\n\r\n") == std::string::npos && recv(fd, &c, 1, 0) == 1) head += c;
+    if (head.find("\r\n\r\n") == std::string::npos) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 std::string trimmed(const std::string& text) {
     const std::size_t begin = text.find_first_not_of(" \t\r\n");
     if (begin == std::string::npos) return "";
@@ -597,5 +624,32 @@ TEST(DashboardBrowser, TheTokenGameIsPlayedFromThePage) {
     EXPECT_EQ(after["gone"], true);
     EXPECT_NE(after.value("error", json("")).dump().find("the token game closed the connection"), std::string::npos)
         << after.dump();
+    EXPECT_EQ(joined(scriptErrors(browser.log())), "");
+}
+
+TEST(DashboardBrowser, APageRefusedItsLiveStreamSaysSoAndComesBackLater) {
+    WorkDir dir;
+    Dashboard dashboard(dir.path(), {}, 91);
+    const int limit = dashboard.state("/api/streams").at("limit").get<int>();
+    ASSERT_GT(limit, 0);
+    // Other pages hold every stream the dashboard gives.
+    std::vector<int> held;
+    for (int i = 0; i < limit; ++i) {
+        std::string head;
+        const int fd = openStream(dashboard.httpPort, head);
+        ASSERT_GE(fd, 0) << "stream " << i;
+        held.push_back(fd);
+        ASSERT_EQ(head.rfind("HTTP/1.1 200 ", 0), 0u) << head;
+    }
+    Browser browser;
+    browser.open(dashboard.url());
+    const char* const note = "const e = document.querySelector('#run-status-note'); return e ? e.textContent : null;";
+    EXPECT_TRUE(browser.waitFor(std::string("const t = (() => {") + note +
+                                "})(); return t !== null && t.includes('too many open pages');"))
+        << browser.page();
+    // Once a place is free, the page gets its stream without being reloaded.
+    for (const int fd : held) close(fd);
+    ASSERT_TRUE(browser.waitFor(kStatusIs, {"waiting"})) << browser.page();
+    EXPECT_TRUE(browser.waitFor(std::string("return (() => {") + note + "})() === '';")) << browser.page();
     EXPECT_EQ(joined(scriptErrors(browser.log())), "");
 }

@@ -89,6 +89,19 @@ bool ResultPort::listening(std::string& why) const {
 
 bool ResultPort::local() const { return listener_->local; }
 
+bool ResultPort::localAddress(const std::string& address) { return socket_t::isLocalAddress(address.c_str()); }
+
+std::string ResultPort::address() const {
+    sockaddr_storage bound{};
+    socklen_t length = sizeof bound;
+    if (listener_->local || listener_->tcp < 0 ||
+        ::getsockname(listener_->tcp, reinterpret_cast<sockaddr*>(&bound), &length) != 0)
+        return address_;
+    const int port = bound.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port)
+                                                 : ntohs(reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+    return address_.substr(0, address_.rfind(':') + 1) + std::to_string(port);
+}
+
 void ResultPort::serve() {
     char buffer[8192];
     while (!stopping_ && !listener_->local) {

@@ -20,6 +20,10 @@ public:
     // False (with the reason) when the address cannot be listened on.
     bool listening(std::string& why) const;
     bool local() const;
+    // True when `address` names the local transport, not TCP.
+    static bool localAddress(const std::string& address);
+    // The address as given, with the port the system chose for port 0.
+    std::string address() const;
     // Serves until stop(); blocks.
     void serve();
     void stop();

@@ -70,6 +70,7 @@ void RunFeed::beginRun() {
     frozenElapsed_.reset();
     garbage_ = 0;
     series_.clear();
+    seriesIndex_.clear();
     csvRows_.clear();
     changed();
 }
@@ -192,10 +193,9 @@ void RunFeed::replicationEnded() {
 }
 
 std::size_t RunFeed::seriesIndex(const std::string& name, const std::string& kind) {
-    for (std::size_t i = 0; i < series_.size(); ++i)
-        if (series_[i].name == name && series_[i].kind == kind) return i;
-    series_.push_back(Series{name, kind, {}, 0});
-    return series_.size() - 1;
+    const auto [at, added] = seriesIndex_.try_emplace(kind + '\n' + name, series_.size());
+    if (added) series_.push_back(Series{name, kind, {}, 0});
+    return at->second;
 }
 
 void RunFeed::launched(const std::vector<std::string>& command) {

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -108,7 +109,10 @@ private:
     std::chrono::steady_clock::time_point began_{};
     std::optional<double> frozenElapsed_;
     long garbage_ = 0;
-    std::vector<Series> series_;
+    std::vector<Series> series_;  // in the order of first appearance (the page's ids)
+    // Where each series is in series_, by kind + '\n' + name (a name never
+    // holds a line break): a run may name tens of thousands of elements.
+    std::unordered_map<std::string, std::size_t> seriesIndex_;
     std::vector<std::string> csvRows_;
     std::deque<std::string> console_;
     std::size_t consoleDropped_ = 0;  // lines before console_.front()

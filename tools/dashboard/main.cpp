@@ -9,8 +9,11 @@
 // a CSV download, and plays a running token game on the page's behalf. With
 // a program after "--" it starts that simulation itself, pointed at its
 // result port, and shows its output, seed, replications and verdict too.
+// Port 0 in --listen or --resport (TCP) lets the system choose a free port;
+// the lines printed at the start say which.
 #include <httplib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <fstream>
@@ -22,6 +25,7 @@
 #include <vector>
 
 #include "GameClient.h"
+#include "HttpServer.h"
 #include "Launcher.h"
 #include "ResultPort.h"
 #include "RunFeed.h"
@@ -30,6 +34,24 @@
 namespace {
 
 std::atomic<bool> stopping{false};
+
+// Every connection takes a worker thread for as long as it is served, and an
+// open page holds one for its live stream: at most half of them stream, so
+// that the pages' other requests (the page itself, the snapshot, the game's
+// calls) are answered however many pages are open. A page past the limit is
+// told so and tries again by itself.
+constexpr int kWorkerThreads = 32;
+constexpr std::size_t kMaxStreams = kWorkerThreads / 2;
+// How long a client may keep a worker without being served: a request's
+// reads may pause 1 s at most (and the whole request must arrive within
+// HttpServer::kRequestSeconds), an idle kept-alive connection is closed
+// after 2 s, and a write that makes no progress for 5 s ends the connection
+// (a live stream writes at least once a second, so it goes on while its page
+// reads it).
+constexpr int kReadTimeoutSeconds = 1;
+constexpr int kWriteTimeoutSeconds = 5;
+constexpr int kKeepAliveSeconds = 2;
+constexpr std::size_t kKeepAliveRequests = 100;
 
 void onSignal(int) {
     stopping = true;
@@ -50,14 +72,16 @@ int usage(const std::string& problem) {
               << "  --listen     where the page is served (default 127.0.0.1:8080; loopback unless you say)\n"
               << "  --resport    the result port simulations stream to (default 127.0.0.1:9100;\n"
               << "               localhost:PORT is the local transport)\n"
+              << "               port 0 in --listen or a TCP --resport: the system chooses (printed at the start)\n"
               << "  --tokengame  the token game to play (default 127.0.0.1:2020)\n"
               << "  --model      the model description, for the transitions' priorities\n"
               << "  -- PROGRAM   start this simulation, with --resport pointed at the dashboard\n";
     return problem.rfind("a live", 0) == 0 ? 0 : 2;
 }
 
-// "HOST:PORT" with a port from 1 to 65535.
-bool splitAddress(const std::string& address, std::string& host, int& port) {
+// "HOST:PORT" with a port from 1 to 65535 (from 0 with `anyPort`: the
+// system chooses).
+bool splitAddress(const std::string& address, std::string& host, int& port, bool anyPort = false) {
     const std::size_t colon = address.rfind(':');
     if (colon == std::string::npos || colon == 0 || colon + 1 >= address.size() || colon + 6 < address.size())
         return false;
@@ -65,7 +89,7 @@ bool splitAddress(const std::string& address, std::string& host, int& port) {
     if (digits.find_first_not_of("0123456789") != std::string::npos) return false;
     port = std::stoi(digits);
     host = address.substr(0, colon);
-    return port >= 1 && port <= 65535;
+    return port >= (anyPort ? 0 : 1) && port <= 65535;
 }
 
 bool loopback(const std::string& host) {
@@ -103,9 +127,11 @@ int main(int argc, char** argv) {
     }
     std::string httpHost, resHost, gameHost;
     int httpPort = 0, resPort = 0, gamePort = 0;
-    if (!splitAddress(options.listen, httpHost, httpPort)) return usage("--listen must be HOST:PORT");
-    if (!splitAddress(options.resport, resHost, resPort)) return usage("--resport must be HOST:PORT");
+    if (!splitAddress(options.listen, httpHost, httpPort, true)) return usage("--listen must be HOST:PORT");
+    if (!splitAddress(options.resport, resHost, resPort, true)) return usage("--resport must be HOST:PORT");
     if (!splitAddress(options.tokengame, gameHost, gamePort)) return usage("--tokengame must be HOST:PORT");
+    if (resPort == 0 && dashboard::ResultPort::localAddress(options.resport))
+        return usage("--resport: the local transport needs a port number");
     std::map<std::string, int> priorities;
     if (!options.model.empty()) {
         priorities = dashboard::readPriorities(options.model);
@@ -134,16 +160,19 @@ int main(int argc, char** argv) {
 
     dashboard::RunFeed feed;
     dashboard::GameClient game(options.tokengame, priorities);
-    httplib::Server server;
-    server.new_task_queue = [] { return new httplib::ThreadPool(32); };
+    dashboard::HttpServer server;
+    server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
     server.set_payload_max_length(64 * 1024);
+    server.set_read_timeout(kReadTimeoutSeconds);
+    server.set_write_timeout(kWriteTimeoutSeconds);
+    server.set_keep_alive_timeout(kKeepAliveSeconds);
+    server.set_keep_alive_max_count(kKeepAliveRequests);
+    dashboard::Slots streams(kMaxStreams);
 
     // Pages are served to this machine only unless the user bound elsewhere;
     // then a page reached through another name (DNS rebinding) is refused.
     const bool checkHost = loopback(httpHost);
-    const std::string port = std::to_string(httpPort);
-    const std::vector<std::string> hosts{"127.0.0.1:" + port, "localhost:" + port, "[::1]:" + port,
-                                         httpHost + ":" + port};
+    std::vector<std::string> hosts;  // once the port is known
     server.set_pre_routing_handler([&](const httplib::Request& req, httplib::Response& res) {
         res.set_header("X-Content-Type-Options", "nosniff");
         res.set_header("Referrer-Policy", "no-referrer");
@@ -184,11 +213,28 @@ int main(int argc, char** argv) {
         res.set_header("Content-Disposition", "attachment; filename=\"scpn-results.csv\"");
         res.set_content(feed.csv(), "text/csv");
     });
+    // How many live streams are open, for a page that was refused one.
+    server.Get("/api/streams", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Cache-Control", "no-store");
+        sendJson(res, {{"open", streams.taken()}, {"limit", streams.limit()}});
+    });
     server.Get("/events", [&](const httplib::Request&, httplib::Response& res) {
+        // The stream keeps its place until the connection's response goes.
+        std::shared_ptr<void> slot = streams.take();
+        if (!slot) {
+            res.status = 503;
+            res.set_header("Retry-After", "5");
+            res.set_header("Cache-Control", "no-store");
+            res.set_content("too many open pages: the dashboard streams to " + std::to_string(streams.limit()) +
+                                " pages at a time; close one and this page tries again\n",
+                            "text/plain");
+            dashboard::HttpServer::closeAfterResponse();
+            return;
+        }
         auto cursor = std::make_shared<dashboard::Cursor>();
         auto first = std::make_shared<bool>(true);
         res.set_header("Cache-Control", "no-cache");
-        res.set_chunked_content_provider("text/event-stream", [&feed, cursor, first](std::size_t, httplib::DataSink& sink) {
+        res.set_chunked_content_provider("text/event-stream", [&feed, cursor, first, slot](std::size_t, httplib::DataSink& sink) {
             if (stopping) return false;
             std::optional<nlohmann::json> d;
             if (*first) {
@@ -238,25 +284,32 @@ int main(int argc, char** argv) {
         sendJson(res, game.setBreakpoints(list));
     });
 
-    if (!server.bind_to_port(httpHost, httpPort)) {
+    const int boundPort = httpPort == 0 ? server.bind_to_any_port(httpHost)
+                                        : (server.bind_to_port(httpHost, httpPort) ? httpPort : -1);
+    if (boundPort <= 0) {
         std::cerr << "scpn-dashboard: cannot serve on " << options.listen << " (in use, or not an address of this machine)"
                   << std::endl;
         return 1;
     }
+    server.widenBacklog(128);
+    const std::string port = std::to_string(boundPort);
+    hosts = {"127.0.0.1:" + port, "localhost:" + port, "[::1]:" + port, httpHost + ":" + port};
+    const std::string listenAddress = options.listen.substr(0, options.listen.rfind(':') + 1) + port;
 
     dashboard::ResultPort resultPort(options.resport, feed);
+    const bool local = resultPort.local();
     std::string why;
     if (!resultPort.listening(why)) {
         std::cerr << "scpn-dashboard: cannot listen as the result port on " << options.resport << ": " << why
                   << std::endl;
         return 1;
     }
-    const bool local = resultPort.local();
+    const std::string resultAddress = resultPort.address();
     if (!loopback(httpHost))
         std::cout << "note: the page is served on " << httpHost << ", not only to this machine" << std::endl;
-    std::cout << "dashboard at http://" << options.listen << "/" << std::endl;
-    std::cout << "result port " << options.resport << (local ? " (local transport)" : " (TCP)")
-              << ": run scpnsim with --resport " << options.resport << std::endl;
+    std::cout << "dashboard at http://" << listenAddress << "/" << std::endl;
+    std::cout << "result port " << resultAddress << (local ? " (local transport)" : " (TCP)")
+              << ": run scpnsim with --resport " << resultAddress << std::endl;
 
     std::thread resultPortThread([&]() { resultPort.serve(); });
 
@@ -264,7 +317,7 @@ int main(int argc, char** argv) {
     if (!options.program.empty()) {
         std::vector<std::string> command = options.program;
         command.push_back("--resport");
-        command.push_back(options.resport);
+        command.push_back(resultAddress);
         feed.launched(command);
         launcher = std::make_unique<dashboard::Launcher>(
             command, [&feed](const std::string& line) { feed.consoleLine(line); },

@@ -523,13 +523,32 @@
     });
     source.addEventListener('open', () => setText('run-status-note', ''));
     source.addEventListener('error', () => {
-      setText('run-status-note', 'connection to the dashboard lost');
-      // The browser reconnects by itself unless it gave up for good.
-      if (source.readyState === EventSource.CLOSED) {
-        source.close();
-        setTimeout(connectStream, 3000);
+      // The browser reconnects by itself unless it gave up for good, which
+      // it does when the dashboard refused the stream (too many open pages).
+      if (source.readyState !== EventSource.CLOSED) {
+        setText('run-status-note', 'connection to the dashboard lost; reconnecting');
+        return;
       }
+      source.close();
+      setText('run-status-note', 'connection to the dashboard lost; trying again shortly');
+      explainRefusal();
+      // Spread out, so that refused pages do not all come back at once.
+      setTimeout(connectStream, 5000 + Math.floor(Math.random() * 2000));
     });
+  }
+
+  // Tells a refused page why, when the dashboard says it streams to as many
+  // pages as it will.
+  function explainRefusal() {
+    fetch('/api/streams', { cache: 'no-store' })
+      .then((res) => (res.ok ? res.json() : null))
+      .then((s) => {
+        if (!s || typeof s.open !== 'number' || typeof s.limit !== 'number' || s.open < s.limit) return;
+        if (source && source.readyState === EventSource.OPEN) return;
+        setText('run-status-note', 'too many open pages (the dashboard streams to ' + s.limit +
+          ' at a time): close one; this page tries again every few seconds');
+      })
+      .catch(() => {});
   }
 
   // ---------------------------------------------------------------------
