@@ -537,9 +537,9 @@ TEST(RunSummary, PrintedAfterAReturningRun) {
 TEST(RunSummary, DriverReceivesTheSettingsOfTheCommandLine) {
     runMainInProcess({"scpnsim", "-T", "--mstart", "10", "--mstop", "210", "--seed", "3",
                       "--nofsampling", "7", "--confidence", "95", "--epsmax", "5", "--percentage",
-                      "false", "--secmax", "0", "--resport", "127.0.0.1"});
+                      "false", "--secmax", "0", "--resport", "127.0.0.1:5000"});
     EXPECT_EQ(lastSettings.netName, "scpnsim");
-    EXPECT_EQ(lastSettings.resultPort, "127.0.0.1");
+    EXPECT_EQ(lastSettings.resultPort, "127.0.0.1:5000");
     EXPECT_EQ(lastSettings.start.FullDateTime(), 10.0);
     EXPECT_EQ(lastSettings.stop.FullDateTime(), 210.0);
     EXPECT_EQ(lastSettings.samplingPoints, 7u);

@@ -6,6 +6,8 @@ namespace {
 // Waits for room run in slices this long, so that the stall bound and the
 // deadline are looked at often.
 constexpr std::chrono::milliseconds kSlice{50};
+// How long the last messages wait at the end for a peer that takes nothing.
+constexpr std::chrono::milliseconds kFinishBound{1000};
 }  // namespace
 
 ChannelWriter::ChannelWriter(socket_t* socket, std::chrono::milliseconds stallBound, std::size_t pendingLimit)
@@ -113,8 +115,13 @@ void ChannelWriter::finish() {
     if (broken_) return;
     if (!stalled_) {
         // The run is over: its deadline no longer matters, only whether the
-        // peer still takes what is left (the end message among it).
+        // peer still takes what is left (the end message among it). A peer
+        // that reads drains the backlog at once, so a second without a byte
+        // taken means it does not: the run ends at most that much late.
+        const auto bound = stallBound_;
+        stallBound_ = std::min(stallBound_, kFinishBound);
         if (pendingBytes() > 0) waitForRoom(0, false);
+        stallBound_ = bound;
     } else {
         flush(0);
     }

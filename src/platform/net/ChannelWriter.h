@@ -46,10 +46,10 @@ public:
     // Queues one message whole, or drops it (false) as described above.
     bool send(std::string_view message);
     // Hands the pending bytes over before the socket closes: waits while the
-    // peer keeps taking them, up to the stall bound without progress (so not
-    // at all for a peer that has taken nothing for that long). The deadline
-    // no longer applies: the run is over, and a reading front end should
-    // still get its last messages.
+    // peer keeps taking them, until a second (or the stall bound, if
+    // shorter) passes without progress, so not at all for a peer that has
+    // taken nothing for that long. The deadline no longer applies: the run
+    // is over, and a reading front end should still get its last messages.
     void finish();
 
     bool stalled() const { return stalled_; }
