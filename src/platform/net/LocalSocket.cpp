@@ -327,8 +327,11 @@ bool local_win_socket::open_client(int max_attempts, std::time_t timeout) {
             wake w = wake::peer_gone;
             if (owner > 0) watch_peer(owner);
             if (owner <= 0 || peer_alive()) {
+                // A second at a time, then the name is opened afresh: should
+                // the pid have been taken by another process, a new listener
+                // under the name is still found within a second.
                 const long long left = std::max(0LL, total_ms - milliseconds_since(start));
-                w = wait(RTT, left, false, owner > 0, &RcvBuf->SndWaitFlag);
+                w = wait(RTT, std::min(left, 1000LL), false, owner > 0, &RcvBuf->SndWaitFlag);
             }
             if (w == wake::signalled && (load(RcvBuf->SndWaitFlag) & socket_buf::closed) == 0) break;
             if (w == wake::failed) {
