@@ -176,13 +176,17 @@ bool Simulation::analyseParallel(Binding& marker) {
             }
             if (decided) break;
             if (stoprequest::pending()) {
-                std::cout << "\nRUN INTERRUPTED by " << stoprequest::pendingName() << " after " << loopCount
-                          << " replications: a process of the parallel run has ended, or the run was "
-                             "stopped. results.log holds the replications analysed so far."
-                          << std::endl;
                 parallel->markBroken();
                 resultsInHaste = true;
+                // The launcher ends this process shortly after its signal:
+                // the results are saved first, and the line says what
+                // happened only once it is true.
                 shutdown();
+                std::cout << "\nRUN INTERRUPTED by " << stoprequest::pendingName() << " after " << loopCount
+                          << " replications: a process of the parallel run has ended, or the run was stopped. "
+                          << (resultsSaved() ? "results.log holds the replications analysed so far."
+                                             : "results.log could not be written.")
+                          << std::endl;
                 stoprequest::finish();
             }
             if (!withinRunTime() && elapsedSeconds() >= 1) break;

@@ -147,10 +147,13 @@ TEST(ParallelTransient, AProcessThatDiesEndsTheRunWithTheResultsAnalysedSoFar) {
     REQUIRE_MPI();
 #ifdef MPIRUN_EXE
     WorkDir dir;
-    RunningProcess run(MPIRUN_EXE,
-                       mpirunArgs(3, {"-T", "--mstart", "0", "--mstop", "100", "--nofsampling", "5",
-                                      "--epsmax", "0.01", "--secmax", "600", "--seed", "1"}),
-                       dir.path());
+    // The launcher kills the processes it told to end a second later; a
+    // loaded machine may need longer to save the results, so the test gives
+    // them time (the program's side does not depend on it).
+    std::vector<std::string> args = mpirunArgs(3, {"-T", "--mstart", "0", "--mstop", "100", "--nofsampling", "5",
+                                                   "--epsmax", "0.01", "--secmax", "600", "--seed", "1"});
+    args.insert(args.begin(), {"--mca", "odls_base_sigkill_timeout", "30"});
+    RunningProcess run(MPIRUN_EXE, args, dir.path());
     ASSERT_TRUE(run.waitForOutput("parallel transient run: 3 processes")) << run.describe();
     // Process 2 of this run: its working directory is this test's.
     int victim = -1;
