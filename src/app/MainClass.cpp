@@ -49,10 +49,9 @@ int MainClass::main(int argc, char** argv) {
 
     stoprequest::install();
     Server* server = new Server();
-    int status = 0;
+    Server::Outcome outcome;
     try {
-        server->start(argc, argv);
-        status = server->getExitStatus();
+        outcome = server->start(argc, argv);
     } catch (const std::bad_alloc&) {
         // The previous results stay as they were: results.log is only ever
         // replaced whole.
@@ -63,6 +62,8 @@ int MainClass::main(int argc, char** argv) {
         return 1;
     }
     delete server;
+    // A program that ended before any run has no summary to give.
+    if (!outcome.ran) return outcome.status;
 
     const DateTime endStamp = DateTime::Today();
     const int secs = static_cast<int>(endStamp - startStamp);
@@ -72,5 +73,5 @@ int MainClass::main(int argc, char** argv) {
     std::cout << "Total # tokens allocated: " << Token::tokenCounter << std::endl;
     std::cout << "Max # tokens at the same time: " << Token::maxConcTokenCounter << std::endl;
     std::cout << "Global fire count: " << Transition::globalFireCount << std::endl;
-    return status;
+    return outcome.status;
 }

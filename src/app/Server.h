@@ -3,6 +3,7 @@
 // their checks, logging, the random seed, and the choice of driver.
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "buildnet.h"
@@ -10,9 +11,7 @@
 
 class Simulation;
 class MessagePassing;
-namespace TCLAP {
-class CmdLine;
-}
+struct RunOptions;
 
 // Everything a simulation driver is created with, gathered from the
 // command line in the order the driver takes it.
@@ -43,9 +42,17 @@ public:
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
-    // The whole run. Returns after a completed run; a parse error or a
-    // failed option check ends the process with status 1.
-    void start(int argc, char** argv);
+    // How start() ended: the program's exit status, and whether a run took
+    // place (the run summary follows one). A malformed command line, --help,
+    // --version, a refused option or traces that cannot be written end the
+    // program before any run.
+    struct Outcome {
+        int status = 0;  // 0 after a run whose results were written, 1 otherwise
+        bool ran = true;
+    };
+    // The whole run: the options, their checks, logging, the random seed and
+    // the mode's driver.
+    Outcome start(int argc, char** argv);
 
     // The file name of the program path without directory and without its
     // last extension.
@@ -59,27 +66,21 @@ public:
     using SimulationRunner = void (*)(const SimulationSettings& settings, double alpha);
     static SimulationRunner simulationRunner;
 
-    // 0 after a run whose results were written, 1 otherwise.
-    int getExitStatus() const { return exitStatus; }
+    // The driver's settings for the simulation the options ask for.
+    static SimulationSettings simulationSettings(const std::string& netName, const RunOptions& options);
 
 private:
-    // Refuses a confidence outside 80 to 99.8 and a negative tolerance.
-    static void checkAccuracyOptions(TCLAP::CmdLine& cmd, double confidence, double epsmax);
-    // Refuses repeats below 1 and thresholds that give no levels.
-    static void checkRestartOptions(TCLAP::CmdLine& cmd, int repeats, double thrmin, double thrmax, int thrnumber);
-
-public:
-    // Model time between the batch ends of a RESTART run when neither
-    // --batchtime nor a stop time gives it.
-    static constexpr double kDefaultRestartBatchTime = 100.0;
-    // The batch time of a RESTART run: the given one, else a hundredth of
-    // the run's span, else kDefaultRestartBatchTime.
-    static double restartBatchTime(bool given, double batchtime, const DateTime& start, const DateTime& stop);
-
-private:
-    // Opens the three traces in `folder` (created when missing); a folder
-    // that cannot hold them ends the program with status 1.
-    static void openLogs(const std::string& folder);
+    // Prints the seed and its six parts and hands them to the random package.
+    static void applySeed(unsigned long seed);
+    // Runs the mode the options ask for (they have passed every check).
+    Outcome dispatch(const std::string& netName, const RunOptions& options);
+    Outcome startSimulation(const std::string& netName, const RunOptions& options);
+    // Opens the traces when the options ask for them; false (reported) when
+    // the folder cannot hold them.
+    static bool startLogging(const RunOptions& options);
+    // Opens the three traces in `folder` (created when missing); the reason
+    // when the folder cannot hold them.
+    static std::optional<std::string> openLogs(const std::string& folder);
     // Builds the compiled model and loads its stored tokens.
     void buildModel();
     void runSimulation(const SimulationSettings& settings);
@@ -92,9 +93,6 @@ private:
                       const DateTime& start);
 
     double alpha;
-    bool modelTimeAxis;
-    int simulationType;
-    unsigned int maxRunTime;
     ImplementedNetClass net;
     // The message passing of a parallel run (--parallel); ends with the server.
     std::unique_ptr<MessagePassing> messagePassing;

@@ -427,6 +427,51 @@ std::string GMDB::convert(SQLSMALLINT cType, const std::string& text, char (&int
     }
 }
 
+// One column of a fetched row as read: the text (a text attribute, the
+// identifier) or the bytes in the attribute itself (types the driver
+// converts), its stored length, and why it could not be read.
+struct GMDB::ColumnRead {
+    Cell cell = Cell::Value;
+    std::string text;
+    std::size_t length = 0;
+    std::string failure;
+};
+
+namespace {
+
+// Room for a text attribute (511 bytes and the zero byte), plus one byte to
+// see whether the cut would fall inside a character.
+constexpr std::size_t kTextRoom = sizeof(token_attribute::value) - 1;
+// A place name longer than this matches no place of a net anyway.
+constexpr std::size_t kPlaceRoom = 64 * 1024;
+
+// The identifier names the token in every report; without one the token
+// cannot be told apart and is dropped (false, reported).
+bool takeIdentifier(Cell idCell, const std::string& idText, const std::string& idFailure, long row,
+                    const char* tokentypename, token_description& description) {
+    char idValue[512] = {};
+    const std::string idProblem = idCell == Cell::Failed ? "could not be read: " + idFailure
+                                  : idCell == Cell::Null ? "is NULL"
+                                                         : GMDB::convert(SQL_C_SLONG, idText, idValue);
+    if (!idProblem.empty()) {
+        std::cout << "Stored token row " << row << " of colour " << tokentypename << ": identifier "
+                  << (idCell == Cell::Value ? quotedValue(idText) + " " : std::string()) << idProblem
+                  << "; the token is dropped" << std::endl;
+        return false;
+    }
+    SQLINTEGER id = 0;
+    std::memcpy(&id, idValue, sizeof id);
+    description.id = id;
+    return true;
+}
+
+void deleteDescription(token_description* description) {
+    for (token_attribute* a : description->attributes) delete a;
+    delete description;
+}
+
+}  // namespace
+
 bool GMDB::DBReadTokens(int markingId, const char* tokentypename, std::vector<attr_name_type_info*>* attributes,
                         token_description_list* result) {
     if (!isConnected()) return false;
@@ -439,129 +484,113 @@ bool GMDB::DBReadTokens(int markingId, const char* tokentypename, std::vector<at
         SQLFreeHandle(SQL_HANDLE_STMT, stmt);
         return false;
     }
-    // Columns are read one by one after each fetch (attributes, then the
-    // row identifier, then the place name), so that a value that does not
-    // convert costs that value only, never the row or the rows after it, and
-    // no text is read beyond the length the driver reports.
-    const auto idColumn = static_cast<SQLUSMALLINT>(attributes->size() + 1);
-    const auto placeColumn = static_cast<SQLUSMALLINT>(attributes->size() + 2);
-    // Room for a text attribute (511 bytes and the zero byte), plus one byte
-    // to see whether the cut would fall inside a character.
-    constexpr std::size_t kTextRoom = sizeof(token_attribute::value) - 1;
-    // A place name longer than this matches no place of a net anyway.
-    constexpr std::size_t kPlaceRoom = 64 * 1024;
     int failedInARow = 0;
     for (long row = 1;; ++row) {
         const SQLRETURN r = SQLFetch(stmt);
         if (r == SQL_NO_DATA) break;
         if (!succeeded(r)) {
-            // The driver reports a row it could not deliver and goes on with
-            // the next; a lost connection or an expired time-out ends it all.
-            const std::string state = diagnosticState(SQL_HANDLE_STMT, stmt);
-            std::cout << "Could not fetch stored token row " << row << " of colour " << tokentypename << ": "
-                      << diagnostic(SQL_HANDLE_STMT, stmt) << std::endl;
-            if (++failedInARow >= kMaxFailedFetches || state.rfind("08", 0) == 0 || state.rfind("HYT", 0) == 0) {
-                std::cout << "Stopped reading the stored tokens of colour " << tokentypename << " after "
-                          << failedInARow << " failed fetch" << (failedInARow == 1 ? "" : "es") << " in a row"
-                          << std::endl;
-                break;
-            }
+            if (stopAfterFailedFetch(stmt, row, tokentypename, failedInARow)) break;
             continue;
         }
         failedInARow = 0;
-
-        std::vector<std::string> texts(attributes->size());
-        std::vector<std::size_t> lengths(attributes->size());
-        std::vector<Cell> cells(attributes->size());
-        std::vector<std::string> failures(attributes->size());
-        auto* description = new token_description();
-        for (std::size_t k = 0; k < attributes->size(); ++k) {
-            const attr_name_type_info& requested = *(*attributes)[k];
-            auto* a = new token_attribute();
-            a->name = requested.name;
-            a->sql_c_type = requested.sql_c_type;
-            description->attributes.push_back(a);
-            if (requested.sql_c_type == SQL_C_CHAR || convertible(requested.sql_c_type)) {
-                cells[k] = readText(stmt, static_cast<SQLUSMALLINT>(k + 1), kTextRoom + 1, texts[k], lengths[k],
-                                    failures[k]);
-            } else {
-                // A target type without a text form of its own here: the
-                // driver converts, into the attribute's room.
-                SQLLEN indicator = 0;
-                const SQLRETURN g = SQLGetData(stmt, static_cast<SQLUSMALLINT>(k + 1), a->sql_c_type, a->value,
-                                               sizeof a->value, &indicator);
-                cells[k] = !succeeded(g) ? Cell::Failed : indicator == SQL_NULL_DATA ? Cell::Null : Cell::Value;
-                if (cells[k] == Cell::Failed) failures[k] = diagnostic(SQL_HANDLE_STMT, stmt);
-                a->valid = cells[k] == Cell::Value;
-                if (!a->valid) std::fill(std::begin(a->value), std::end(a->value), '\0');
-            }
-        }
-        std::string idText, idFailure, placeFailure;
-        std::size_t idLength = 0, placeLength = 0;
-        const Cell idCell = readText(stmt, idColumn, 64, idText, idLength, idFailure);
-        const Cell placeCell = readText(stmt, placeColumn, kPlaceRoom, description->place_name, placeLength,
-                                        placeFailure);
-
-        // The identifier names the token in every report; without one the
-        // token cannot be told apart and is dropped.
-        char idValue[512] = {};
-        const std::string idProblem = idCell == Cell::Failed ? "could not be read: " + idFailure
-                                      : idCell == Cell::Null ? "is NULL"
-                                                             : convert(SQL_C_SLONG, idText, idValue);
-        if (!idProblem.empty()) {
-            std::cout << "Stored token row " << row << " of colour " << tokentypename << ": identifier "
-                      << (idCell == Cell::Value ? quotedValue(idText) + " " : std::string()) << idProblem
-                      << "; the token is dropped" << std::endl;
-            for (token_attribute* a : description->attributes) delete a;
-            delete description;
-            continue;
-        }
-        SQLINTEGER id = 0;
-        std::memcpy(&id, idValue, sizeof id);
-        description->id = id;
-        const std::string prefix = storedToken(std::to_string(id), tokentypename);
-        if (placeCell == Cell::Failed)
-            std::cout << prefix << "its place name could not be read: " << placeFailure << std::endl;
-        else if (placeLength > kPlaceRoom)
-            std::cout << prefix << "its place name of " << placeLength << " bytes is cut to " << kPlaceRoom
-                      << std::endl;
-
-        for (std::size_t k = 0; k < attributes->size(); ++k) {
-            token_attribute& a = *description->attributes[k];
-            const std::string column = lcase(a.name);
-            if (!(a.sql_c_type == SQL_C_CHAR || convertible(a.sql_c_type))) {
-                if (cells[k] == Cell::Failed)
-                    std::cout << prefix << "column " << column << " could not be read: " << failures[k] << "; "
-                              << a.name << " keeps its default" << std::endl;
-                continue;
-            }
-            if (cells[k] == Cell::Null) continue;  // no value: the default
-            if (cells[k] == Cell::Failed) {
-                std::cout << prefix << "column " << column << " could not be read: " << failures[k] << "; " << a.name
-                          << " keeps its default" << std::endl;
-                continue;
-            }
-            if (a.sql_c_type == SQL_C_CHAR) {
-                const std::string kept = utf8Prefix(texts[k], kTextRoom);
-                std::copy(kept.begin(), kept.end(), a.value);
-                a.valid = true;
-                if (lengths[k] > kTextRoom)
-                    std::cout << prefix << "column " << column << " holds a text of " << lengths[k]
-                              << " bytes, more than the " << kTextRoom << " a text attribute takes; " << a.name
-                              << " keeps its first " << kept.size() << " bytes" << std::endl;
-                continue;
-            }
-            const std::string why = lengths[k] > kTextRoom ? std::string("which is too long for a value")
-                                                           : convert(a.sql_c_type, texts[k], a.value);
-            a.valid = why.empty();
-            if (!a.valid)
-                std::cout << prefix << "column " << column << " holds " << quotedValue(texts[k]) << ", " << why
-                          << "; " << a.name << " keeps its default" << std::endl;
-        }
-        result->token_descriptions.push_back(description);
+        if (token_description* description = readTokenRow(stmt, row, tokentypename, *attributes))
+            result->token_descriptions.push_back(description);
     }
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
     return true;
+}
+
+bool GMDB::stopAfterFailedFetch(SQLHSTMT stmt, long row, const char* tokentypename, int& failedInARow) {
+    // The driver reports a row it could not deliver and goes on with the
+    // next; a lost connection or an expired time-out ends it all.
+    const std::string state = diagnosticState(SQL_HANDLE_STMT, stmt);
+    std::cout << "Could not fetch stored token row " << row << " of colour " << tokentypename << ": "
+              << diagnostic(SQL_HANDLE_STMT, stmt) << std::endl;
+    if (++failedInARow >= kMaxFailedFetches || state.rfind("08", 0) == 0 || state.rfind("HYT", 0) == 0) {
+        std::cout << "Stopped reading the stored tokens of colour " << tokentypename << " after " << failedInARow
+                  << " failed fetch" << (failedInARow == 1 ? "" : "es") << " in a row" << std::endl;
+        return true;
+    }
+    return false;
+}
+
+token_description* GMDB::readTokenRow(SQLHSTMT stmt, long row, const char* tokentypename,
+                                      const std::vector<attr_name_type_info*>& attributes) {
+    // Columns are read one by one after each fetch (attributes, then the
+    // row identifier, then the place name), so that a value that does not
+    // convert costs that value only, never the row or the rows after it, and
+    // no text is read beyond the length the driver reports.
+    auto* description = new token_description();
+    std::vector<ColumnRead> reads;
+    for (std::size_t k = 0; k < attributes.size(); ++k) {
+        auto* a = new token_attribute();
+        a->name = attributes[k]->name;
+        a->sql_c_type = attributes[k]->sql_c_type;
+        description->attributes.push_back(a);
+        reads.push_back(readAttributeColumn(stmt, static_cast<SQLUSMALLINT>(k + 1), *a));
+    }
+    const auto idColumn = static_cast<SQLUSMALLINT>(attributes.size() + 1);
+    const auto placeColumn = static_cast<SQLUSMALLINT>(attributes.size() + 2);
+    std::string idText, idFailure, placeFailure;
+    std::size_t idLength = 0, placeLength = 0;
+    const Cell idCell = readText(stmt, idColumn, 64, idText, idLength, idFailure);
+    const Cell placeCell = readText(stmt, placeColumn, kPlaceRoom, description->place_name, placeLength,
+                                    placeFailure);
+    if (!takeIdentifier(idCell, idText, idFailure, row, tokentypename, *description)) {
+        deleteDescription(description);
+        return nullptr;
+    }
+    const std::string prefix = storedToken(std::to_string(description->id), tokentypename);
+    if (placeCell == Cell::Failed)
+        std::cout << prefix << "its place name could not be read: " << placeFailure << std::endl;
+    else if (placeLength > kPlaceRoom)
+        std::cout << prefix << "its place name of " << placeLength << " bytes is cut to " << kPlaceRoom << std::endl;
+    for (std::size_t k = 0; k < attributes.size(); ++k) storeAttribute(*description->attributes[k], reads[k], prefix);
+    return description;
+}
+
+GMDB::ColumnRead GMDB::readAttributeColumn(SQLHSTMT stmt, SQLUSMALLINT column, token_attribute& a) {
+    ColumnRead read;
+    if (a.sql_c_type == SQL_C_CHAR || convertible(a.sql_c_type)) {
+        read.cell = readText(stmt, column, kTextRoom + 1, read.text, read.length, read.failure);
+        return read;
+    }
+    // A target type without a text form of its own here: the driver
+    // converts, into the attribute's room.
+    SQLLEN indicator = 0;
+    const SQLRETURN g = SQLGetData(stmt, column, a.sql_c_type, a.value, sizeof a.value, &indicator);
+    read.cell = !succeeded(g) ? Cell::Failed : indicator == SQL_NULL_DATA ? Cell::Null : Cell::Value;
+    if (read.cell == Cell::Failed) read.failure = diagnostic(SQL_HANDLE_STMT, stmt);
+    a.valid = read.cell == Cell::Value;
+    if (!a.valid) std::fill(std::begin(a.value), std::end(a.value), '\0');
+    return read;
+}
+
+void GMDB::storeAttribute(token_attribute& a, const ColumnRead& read, const std::string& prefix) {
+    const std::string column = lcase(a.name);
+    if (read.cell == Cell::Failed) {
+        std::cout << prefix << "column " << column << " could not be read: " << read.failure << "; " << a.name
+                  << " keeps its default" << std::endl;
+        return;
+    }
+    // Types the driver converts are in place already; no value keeps the default.
+    if (!(a.sql_c_type == SQL_C_CHAR || convertible(a.sql_c_type)) || read.cell == Cell::Null) return;
+    if (a.sql_c_type == SQL_C_CHAR) {
+        const std::string kept = utf8Prefix(read.text, kTextRoom);
+        std::copy(kept.begin(), kept.end(), a.value);
+        a.valid = true;
+        if (read.length > kTextRoom)
+            std::cout << prefix << "column " << column << " holds a text of " << read.length << " bytes, more than the "
+                      << kTextRoom << " a text attribute takes; " << a.name << " keeps its first " << kept.size()
+                      << " bytes" << std::endl;
+        return;
+    }
+    const std::string why = read.length > kTextRoom ? std::string("which is too long for a value")
+                                                    : convert(a.sql_c_type, read.text, a.value);
+    a.valid = why.empty();
+    if (!a.valid)
+        std::cout << prefix << "column " << column << " holds " << quotedValue(read.text) << ", " << why << "; "
+                  << a.name << " keeps its default" << std::endl;
 }
 
 // ---------------------------------------------------------------------------

@@ -153,6 +153,19 @@ private:
     bool fetchFirst(const std::string& sql, SQLSMALLINT cType, void* buffer, SQLLEN size, std::string* state = nullptr);
     static std::vector<char> typeTags(const char* types);
 
+    // The steps of DBReadTokens.
+    struct ColumnRead;
+    // Reports a fetch that failed; true when reading should stop there.
+    static bool stopAfterFailedFetch(SQLHSTMT stmt, long row, const char* tokentypename, int& failedInARow);
+    // The token of the fetched row, or null when it has no identifier
+    // (reported).
+    static token_description* readTokenRow(SQLHSTMT stmt, long row, const char* tokentypename,
+                                           const std::vector<attr_name_type_info*>& attributes);
+    static ColumnRead readAttributeColumn(SQLHSTMT stmt, SQLUSMALLINT column, token_attribute& a);
+    // Converts a column read into its attribute; a value that does not fit
+    // or convert is reported and leaves the attribute at its default.
+    static void storeAttribute(token_attribute& a, const ColumnRead& read, const std::string& prefix);
+
     // "message (native error)" of the first diagnostic record of a handle.
     static std::string diagnostic(SQLSMALLINT handleType, SQLHANDLE handle);
     // The SQLSTATE of that record ("" when there is none).

@@ -308,62 +308,68 @@ local_win_socket::wake local_win_socket::wait(int ev, long long timeout_ms, bool
 
 bool local_win_socket::open_client(int max_attempts, std::time_t timeout) {
     const long long total_ms = static_cast<long long>(std::max(max_attempts, 1)) * timeout * 1000;
-    const auto start = clock_type::now();
     name = object_name(address.c_str());
     st = ss_shutdown;
+    if (!await_listener(total_ms)) return false;
+    std::string private_name;
+    std::int32_t counter = 0;
+    return request_channel(private_name, counter) && attach_channel(private_name, counter);
+}
 
+bool local_win_socket::fail_open(int error) {
+    close();
+    errcode = error;
+    return false;
+}
+
+bool local_win_socket::await_listener(long long total_ms) {
     // The listener may not be there yet: look for its channel, and wait for
-    // an accept() to let us in, until the time is up. A listener that was
-    // shut (its server-to-client writer is marked closed) may be replaced
-    // by a new one under the same name: look again.
+    // an accept() to let us in, until the time is up.
+    const auto start = clock_type::now();
     for (;;) {
-        if (open_channel(name, mapping, events)) {
-            RcvBuf = second_buffer(mapping);
-            SndBuf = first_buffer(mapping);
-            // Names whose listener has ended are skipped (its events may
-            // even hold a stale signal); a live listener is watched while we
-            // wait, so that its death sends us looking again.
-            const std::int32_t owner = listener_pid(RcvBuf);
-            wake w = wake::peer_gone;
-            if (owner > 0) watch_peer(owner);
-            if (owner <= 0 || peer_alive()) {
-                // A second at a time, then the name is opened afresh: should
-                // the pid have been taken by another process, a new listener
-                // under the name is still found within a second.
-                const long long left = std::max(0LL, total_ms - milliseconds_since(start));
-                w = wait(RTT, std::min(left, 1000LL), false, owner > 0, &RcvBuf->SndWaitFlag);
-            }
-            if (w == wake::signalled && (load(RcvBuf->SndWaitFlag) & socket_buf::closed) == 0) break;
-            if (w == wake::failed) {
-                const int error = errcode;
-                close();
-                errcode = error;
-                return false;
-            }
-            munmap(mapping, local_channel_size);
-            mapping = nullptr;
-            RcvBuf = SndBuf = nullptr;
-            close_events(events);
-        } else if (errno != ENOENT) {
-            const int error = errno;
-            close();
-            errcode = error;
-            return false;
-        }
+        const rendezvous r = knock(std::max(0LL, total_ms - milliseconds_since(start)));
+        if (r == rendezvous::let_in) return true;
+        if (r == rendezvous::failed) return fail_open(errcode);
         const long long left = total_ms - milliseconds_since(start);
-        if (left <= 0) {
-            close();
-            errcode = timeout_expired;
-            return false;
-        }
+        if (left <= 0) return fail_open(timeout_expired);
         std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left, wait_slice_ms)));
     }
-    const words hello = get_words(RcvBuf);
-    if (hello.tag != server_hello || hello.pid <= 0) {
-        close();
-        errcode = broken_pipe;
-        return false;
+}
+
+local_win_socket::rendezvous local_win_socket::knock(long long left_ms) {
+    if (!open_channel(name, mapping, events)) {
+        if (errno == ENOENT) return rendezvous::not_yet;
+        errcode = errno;
+        return rendezvous::failed;
     }
+    RcvBuf = second_buffer(mapping);
+    SndBuf = first_buffer(mapping);
+    // Names whose listener has ended are skipped (its events may even hold
+    // a stale signal); a live listener is watched while we wait, so that its
+    // death sends us looking again.
+    const std::int32_t owner = listener_pid(RcvBuf);
+    wake w = wake::peer_gone;
+    if (owner > 0) watch_peer(owner);
+    if (owner <= 0 || peer_alive()) {
+        // A second at a time, then the name is opened afresh: should the pid
+        // have been taken by another process, a new listener under the name
+        // is still found within a second.
+        w = wait(RTT, std::min(left_ms, 1000LL), false, owner > 0, &RcvBuf->SndWaitFlag);
+    }
+    // A listener that was shut (its server-to-client writer is marked
+    // closed) may be replaced by a new one under the same name: look again.
+    if (w == wake::signalled && (load(RcvBuf->SndWaitFlag) & socket_buf::closed) == 0) return rendezvous::let_in;
+    if (w == wake::failed) return rendezvous::failed;
+    munmap(mapping, local_channel_size);
+    mapping = nullptr;
+    RcvBuf = SndBuf = nullptr;
+    close_events(events);
+    return rendezvous::not_yet;
+}
+
+bool local_win_socket::request_channel(std::string& private_name, std::int32_t& counter) {
+    const words hello = get_words(RcvBuf);
+    if (hello.tag != server_hello || hello.pid <= 0) return fail_open(broken_pipe);
     watch_peer(hello.pid);
     put_words(SndBuf, {client_hello, static_cast<std::int32_t>(getpid()), 0});
     signal_event(events[TD]);
@@ -371,21 +377,21 @@ bool local_win_socket::open_client(int max_attempts, std::time_t timeout) {
     // The server makes the private channel.
     const wake w = wait(RD, -1, false, true, &RcvBuf->SndWaitFlag);
     const words ready = get_words(RcvBuf);
-    if (w != wake::signalled || ready.tag != channel_ready || ready.pid != hello.pid) {
-        const int error = w == wake::failed ? errcode : static_cast<int>(broken_pipe);
-        close();
-        errcode = error;
-        return false;
-    }
-    const std::string private_name = private_channel_name(ready.pid, ready.counter);
+    if (w != wake::signalled || ready.tag != channel_ready || ready.pid != hello.pid)
+        return fail_open(w == wake::failed ? errcode : static_cast<int>(broken_pipe));
+    private_name = private_channel_name(ready.pid, ready.counter);
+    counter = ready.counter;
+    return true;
+}
+
+bool local_win_socket::attach_channel(const std::string& private_name, std::int32_t counter) {
     void* private_mapping = nullptr;
     sem_t* private_events[4] = {SEM_FAILED, SEM_FAILED, SEM_FAILED, SEM_FAILED};
     const bool attached = open_channel(private_name, private_mapping, private_events);
     const int error = errno;
     // Both sides hold the private channel now: its names can go.
     if (attached) unlink_channel(private_name);
-    put_words(SndBuf, {attached ? client_attached : client_failed, static_cast<std::int32_t>(getpid()),
-                       ready.counter});
+    put_words(SndBuf, {attached ? client_attached : client_failed, static_cast<std::int32_t>(getpid()), counter});
     signal_event(events[TD]);
 
     // Leave the rendezvous channel for the next client.
@@ -393,9 +399,7 @@ bool local_win_socket::open_client(int max_attempts, std::time_t timeout) {
     close_events(events);
     if (!attached) {
         mapping = nullptr;
-        close();
-        errcode = error;
-        return false;
+        return fail_open(error);
     }
     mapping = private_mapping;
     std::copy(private_events, private_events + 4, events);

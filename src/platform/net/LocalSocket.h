@@ -142,6 +142,21 @@ private:
     // -1: no limit) or what fits once some room is there (not whole).
     long put(const char* in, std::size_t size, long long timeout_ms, bool whole);
     bool peer_alive() const;
+    // The steps of open_client. Each failing one releases what is held and
+    // leaves its code in errcode (fail_open does that).
+    enum class rendezvous { let_in, not_yet, failed };
+    bool fail_open(int error);
+    // Looks for a listener until one lets us in or total_ms have passed.
+    bool await_listener(long long total_ms);
+    // One look: opens the name and waits up to a second (and at most
+    // left_ms) for the listener to let us in.
+    rendezvous knock(long long left_ms);
+    // The handshake on the rendezvous channel: the name and counter of the
+    // private channel the listener made for us.
+    bool request_channel(std::string& private_name, std::int32_t& counter);
+    // Opens the private channel, tells the listener, and leaves the
+    // rendezvous channel.
+    bool attach_channel(const std::string& private_name, std::int32_t counter);
     void watch_peer(pid_t pid);
     void mark_closed();
     void release_channel();
