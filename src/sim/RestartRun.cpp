@@ -191,7 +191,7 @@ public:
         return true;
     }
 
-    void afterFiring(Binding&) override {
+    void afterFiring() override {
         if (!hasMeasures_ && sim_.noStopTime) {
             over_ = true;  // nothing to estimate and no end: one event is the run
             return;

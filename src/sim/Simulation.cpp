@@ -149,11 +149,15 @@ void Simulation::rebuildNet() { net->rebuildForRun(simulationType); }
 
 bool StepHooks::beforeMeasures(Binding&) { return true; }
 bool StepHooks::beforeFiring(Binding&) { return true; }
-void StepHooks::afterFiring(Binding&) {}
+void StepHooks::afterFiring() {}
+
+Binding* Simulation::chooseEvent(bool all) {
+    getFirstBindingsOfAllTransitions(&candidates, all);
+    return resolve_conflicts(candidates);  // through the virtual slot
+}
 
 StepResult Simulation::step(StepHooks& hooks) {
-    getFirstBindingsOfAllTransitions(&candidates, hooks.allTransitions);
-    Binding* b = resolve_conflicts(candidates);  // through the virtual slot
+    Binding* b = chooseEvent(hooks.allTransitions);
     if (b == nullptr) return StepResult::Dead;
     eventTime = b->getTime();
     updateSimulationTime(eventTime);
@@ -162,7 +166,7 @@ StepResult Simulation::step(StepHooks& hooks) {
     if (!hooks.beforeFiring(*b)) return StepResult::Held;
     if (hooks.traceFiring && logs()->isSimLogging()) logs()->getSimLog() << "FIRING: " << *b << "\n";
     executeEvent(b);
-    hooks.afterFiring(*b);
+    hooks.afterFiring();
     // Whatever the hooks did, the clock stands at the event just fired.
     SCPN_ASSERT(currentSimulationTime == eventTime, "src/sim/Simulation.cpp");
     return StepResult::Fired;

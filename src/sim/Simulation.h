@@ -104,6 +104,10 @@ public:
     // candidates, advances the clock to it, lets the measures see it and
     // fires it, with `hooks` around each stage (StepHooks.h).
     StepResult step(StepHooks& hooks);
+    // The next event: the candidates (see getFirstBindingsOfAllTransitions)
+    // and the conflict between them resolved; null when there is none.
+    // Every event a run fires is chosen here.
+    Binding* chooseEvent(bool all);
     void updateSimulationTime(const DateTime& t);
     void executeEvent(Binding* b);
     void updateAllMeasures(Binding* b, bool accumulate, bool timedOnly);

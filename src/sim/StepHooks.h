@@ -23,8 +23,8 @@ public:
     virtual bool beforeMeasures(Binding& event);
     // The measures have seen the event. False ends the run before it fires.
     virtual bool beforeFiring(Binding& event);
-    // The event has fired.
-    virtual void afterFiring(Binding& event);
+    // The event has fired (its binding is gone with it).
+    virtual void afterFiring();
 
     // The candidates are the first event of every transition rather than
     // only the earliest ones of the highest priority (the token game's

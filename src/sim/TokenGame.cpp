@@ -118,9 +118,7 @@ bool TokenGame::handleCommand(socket_t* gui, const std::string& command) {
     } else if (startsWith(command, "AUTOFIRE")) {
         autoFire(gui);
     } else if (startsWith(command, "AUTOTRANS")) {
-        std::list<Binding*> candidates;
-        getFirstBindingsOfAllTransitions(&candidates, false);
-        writeBinding(gui, resolve_conflicts(candidates));
+        writeBinding(gui, chooseEvent(false));
     } else if (startsWith(command, "FIRE")) {
         const std::string name = argumentOf(command, 5);
         if (net->getTransitions().count(name) == 0) {

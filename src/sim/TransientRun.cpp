@@ -52,7 +52,7 @@ public:
         return true;
     }
 
-    void afterFiring(Binding&) override {
+    void afterFiring() override {
         // A point that coincides with the event sees the state after it.
         if (hasMeasures_ && sim_.eventTime == sim_.nextSamplingTime) sample(false, false);
     }
