@@ -2,9 +2,8 @@
 
 #include <chrono>
 #include <iostream>
-#include <list>
 
-#include "engine/Binding.h"
+#include "sim/RunGuard.h"
 #include "platform/StopRequest.h"
 
 Performance::Performance(NetClass* net, const std::string& netName, const std::string& resultPort,
@@ -19,20 +18,17 @@ void Performance::run() {
     std::cout << "firing " << lcount << " * " << fcount << " times" << std::endl;
     init();
     const auto began = std::chrono::steady_clock::now();
-    std::list<Binding*> candidates;
     // A signal waits for the next event, as in the simulation runs, so that
     // the traces end with whole lines.
     stoprequest::Polling polling;
+    RunGuard guard(runTimeLimit(), currentSimulationTime);
+    StepHooks hooks;
+    hooks.traceFiring = false;
     for (long i = 0; i < lcount; ++i) {
         const DateTime t0 = DateTime::Today();
         for (long k = 0; k < fcount; ++k) {
-            endIfInterrupted();
-            getFirstBindingsOfAllTransitions(&candidates, false);
-            Binding* b = resolve_conflicts(candidates);
-            if (b == nullptr) break;  // a dead marking ends the loop
-            updateSimulationTime(b->getTime());
-            updateAllMeasures(b, true, false);
-            executeEvent(b);
+            guard.endIfInterrupted();
+            if (step(hooks) == StepResult::Dead) break;  // a dead marking ends the loop
             ++eventsFired;
         }
         const DateTime t1 = DateTime::Today();

@@ -35,6 +35,9 @@
 #include "platform/FatalError.h"
 #include "platform/Logging.h"
 #include "platform/StopRequest.h"
+#include "sim/Progress.h"
+#include "sim/RestartAccounting.h"
+#include "sim/RunGuard.h"
 #include "sim/Simulation.h"
 
 int Simulation::level(double thrmin, double thrmax, double value, int thrnumber) {
@@ -70,34 +73,6 @@ bool Simulation::onMainPath() const {
 }
 
 double Simulation::importance() const { return importanceFunction->measure(-1.0); }
-
-bool Simulation::restartSamplingStep() {
-    if (!(restartTime > restartTimeAtBatch)) return false;  // an empty batch: it goes on
-    const bool finished = updateSamplingPoints(true);
-    restartTimeAtBatch = restartTime;
-    ++restartBatches;
-    const std::time_t now = std::time(nullptr);
-    if (now - lastProgressPrint >= 10) {
-        // Before the analysis has an error to report, show how far the run is.
-        std::cout << "batches closed: " << restartBatches << " at main-path model time " << restartTime << " ("
-                  << elapsedSeconds() << " s)" << std::endl;
-        lastProgressPrint = now;
-    }
-    return finished;
-}
-
-void Simulation::advanceRestartPoint() {
-    // The first point after the clock, computed rather than stepped to: a
-    // main path that jumps far ahead (or a short batch time) costs one step.
-    const double interval = samplingInterval;
-    const double k = std::floor((currentSimulationTime - startTime) / interval) + 1.0;
-    DateTime next = startTime + k * interval;
-    // Where the points can no longer be told apart, the next event ends the
-    // next batch.
-    if (!std::isfinite(k) || !(next > currentSimulationTime))
-        next = DateTime(std::nextafter(currentSimulationTime.FullDateTime(), HUGE_VAL));
-    nextSamplingTime = next;
-}
 
 void Simulation::crossLevels(int& current, int next, int repeats) {
     if (next < current) {
@@ -140,7 +115,6 @@ void Simulation::run_restart(double& alphaArg, int repeats, double thrmin, doubl
     nextSamplingTime = startTime + samplingInterval;
     analysisState = -2;
     runStartWallClock = std::time(nullptr);
-    guardCountdown = 0;
     unlimitedRunTime = maxRunTime == 0 || maxRunTime == kNoRunTimeLimit;
     noStopTime = stopTime == DateTime(0.0);
     std::cout << "\nRESTART simulation starts." << std::endl;
@@ -178,59 +152,111 @@ void Simulation::run_restart(double& alphaArg, int repeats, double thrmin, doubl
     }
 }
 
-bool Simulation::run_restart_iterative(int repeats, double thrmin, double thrmax, int thrnumber) {
-    bool finished = false;
-    DateTime lastAccounting = startTime;
-    currentSimulationTime = startTime;
-    restartTime = 0.0;
-    restartTimeAtBatch = 0.0;
-    integralAtBatch.assign(net->getMeasureList().size(), 0.0);
-    savedStates.clear();
-    int current = level(thrmin, thrmax, importance(), thrnumber);
-    // Whatever level the run starts at, nothing has been split yet.
-    fireWeight = 1.0;
-    restartBatches = 0;
-    const bool hasMeasures = !net->getMeasureList().empty();
+// A RESTART run's event step. Only the main path (no snapshot with
+// retrials left) counts toward the model time of the estimate; a batch ends
+// at its first event at or after a sampling point, after the event's
+// measure update and before its firing; after every firing the importance
+// level decides on the splitting.
+class Simulation::RestartStep final : public StepHooks {
+public:
+    RestartStep(Simulation& sim, int repeats, double thrmin, double thrmax, int thrnumber)
+        : sim_(sim),
+          accounting_(sim.restartTime, sim.startTime, sim.net->getMeasureList().size()),
+          repeats_(repeats),
+          thrmin_(thrmin),
+          thrmax_(thrmax),
+          thrnumber_(thrnumber),
+          hasMeasures_(!sim.net->getMeasureList().empty()) {
+        current_ = level(thrmin_, thrmax_, sim.importance(), thrnumber_);
+    }
 
-    std::list<Binding*> candidates;
-    // A signal waits for the next event, as in the other runs, so that the
-    // traces end with whole lines (mustStop ends the process there).
-    stoprequest::Polling polling;
-    // The run goes on while the elapsed seconds are at most the limit.
-    while ((currentSimulationTime <= stopTime || noStopTime) && !mustStop(maxRunTime + 1ul)) {
-        getFirstBindingsOfAllTransitions(&candidates, false);
-        Binding* b = resolve_conflicts(candidates);
-        if (b == nullptr) break;  // a dead marking
-        if (hasMeasures && !noStopTime && b->getTime() > stopTime) {
+    bool beforeMeasures(Binding&) override {
+        if (hasMeasures_ && !sim_.noStopTime && sim_.eventTime > sim_.stopTime) {
             // The event lies beyond the stop time and is not executed; the
             // batch under way ends with the last event before it, if the
             // main path is where the run is.
-            updateSimulationTime(b->getTime());
-            if (onMainPath()) finished = restartSamplingStep();
-            break;
+            if (sim_.onMainPath()) finished_ = closeBatch();
+            return false;
         }
-        eventTime = b->getTime();
-        updateSimulationTime(eventTime);
-
-        // Only the main path (no snapshot with retrials left) counts toward
-        // the model time of the estimate: restartTime is then its clock.
-        if (onMainPath()) {
-            restartTime += currentSimulationTime - lastAccounting;
-            lastAccounting = currentSimulationTime;
-        }
-
-        updateAllMeasures(b, true, false);
-        if (hasMeasures && onMainPath() && eventTime >= nextSamplingTime) {
-            finished = restartSamplingStep();
-            advanceRestartPoint();
-            if (finished) break;
-        }
-        if (Logging::process()->isSimLogging()) Logging::process()->getSimLog() << "FIRING: " << *b << "\n";
-        executeEvent(b);
-        if (!hasMeasures && noStopTime) break;
-        if (analysisState != 1) ++analysisState;
-
-        crossLevels(current, level(thrmin, thrmax, importance(), thrnumber), repeats);
+        if (sim_.onMainPath()) accounting_.advanceMainPath(sim_.currentSimulationTime);
+        return true;
     }
-    return finished;
+
+    bool beforeFiring(Binding&) override {
+        if (hasMeasures_ && sim_.onMainPath() && sim_.eventTime >= sim_.nextSamplingTime) {
+            finished_ = closeBatch();
+            advancePoint();
+            if (finished_) return false;
+        }
+        return true;
+    }
+
+    void afterFiring() override {
+        if (!hasMeasures_ && sim_.noStopTime) {
+            over_ = true;  // nothing to estimate and no end: one event is the run
+            return;
+        }
+        if (sim_.analysisState != 1) ++sim_.analysisState;
+        sim_.crossLevels(current_, level(thrmin_, thrmax_, sim_.importance(), thrnumber_), repeats_);
+    }
+
+    bool finished() const { return finished_; }
+    bool over() const { return over_; }
+
+private:
+    // True when every measure is accurate; an empty batch goes on.
+    bool closeBatch() {
+        if (!accounting_.batchOpen()) return false;
+        const bool accurate = sim_.updateSamplingPoints(true, accounting_);
+        accounting_.batchClosed();
+        if (progress::due(sim_.lastProgressPrint))
+            // Before the analysis has an error to report, show how far the run is.
+            std::cout << "batches closed: " << accounting_.batches() << " at main-path model time "
+                      << sim_.restartTime << " (" << sim_.elapsedSeconds() << " s)" << std::endl;
+        return accurate;
+    }
+
+    // Moves the next sampling point to the first one after the clock,
+    // computed rather than stepped to: a main path that jumps far ahead (or
+    // a short batch time) costs one step.
+    void advancePoint() {
+        const double interval = sim_.samplingInterval;
+        const DateTime& now = sim_.currentSimulationTime;
+        const double k = std::floor((now - sim_.startTime) / interval) + 1.0;
+        DateTime next = sim_.startTime + k * interval;
+        // Where the points can no longer be told apart, the next event ends
+        // the next batch.
+        if (!std::isfinite(k) || !(next > now)) next = DateTime(std::nextafter(now.FullDateTime(), HUGE_VAL));
+        sim_.nextSamplingTime = next;
+    }
+
+    Simulation& sim_;
+    RestartAccounting accounting_;
+    const int repeats_;
+    const double thrmin_;
+    const double thrmax_;
+    const int thrnumber_;
+    const bool hasMeasures_;
+    int current_ = 0;
+    bool finished_ = false;
+    bool over_ = false;
+};
+
+bool Simulation::run_restart_iterative(int repeats, double thrmin, double thrmax, int thrnumber) {
+    currentSimulationTime = startTime;
+    savedStates.clear();
+    RestartStep hooks(*this, repeats, thrmin, thrmax, thrnumber);
+    // Whatever level the run starts at, nothing has been split yet.
+    fireWeight = 1.0;
+
+    RunGuard guard(runTimeLimit(), currentSimulationTime);
+    // A signal waits for the next event, as in the other runs, so that the
+    // traces end with whole lines (the guard ends the process there).
+    stoprequest::Polling polling;
+    // The run goes on while the elapsed seconds are at most the limit.
+    while (!hooks.over() && (currentSimulationTime <= stopTime || noStopTime) &&
+           !guard.mustStop(maxRunTime + 1ul)) {
+        if (step(hooks) != StepResult::Fired) break;  // a dead marking, the stop time or accuracy
+    }
+    return hooks.finished();
 }

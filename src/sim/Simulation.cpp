@@ -12,12 +12,11 @@
 #include "engine/Transition.h"
 #include "measures/MeasureObj.h"
 #include "platform/Assert.h"
-#include "platform/FatalError.h"
 #include "platform/Logging.h"
-#include "platform/StopRequest.h"
 #include "platform/WholeFile.h"
 #include "platform/net/ChannelWriter.h"
 #include "platform/net/Socket.h"
+#include "sim/TransientSchedule.h"
 
 Simulation* Simulation::sim = nullptr;
 
@@ -145,59 +144,33 @@ void Simulation::resetCurrentTime() { currentSimulationTime = startTime; }
 
 void Simulation::rebuildNet() { net->rebuildForRun(simulationType); }
 
-unsigned long Simulation::elapsedSeconds() const {
-    return static_cast<unsigned long>(std::time(nullptr) - runStartWallClock);
-}
-
-bool Simulation::withinRunTime() const { return unlimitedRunTime || elapsedSeconds() < maxRunTime; }
-
-void Simulation::endIfInterrupted() {
-    if (!stoprequest::pending() || signalCutsReplication) return;
-    // The event loop is between two events: every trace line is whole.
-    std::cout << "\nRUN INTERRUPTED by " << stoprequest::pendingName() << " at model time "
-              << currentSimulationTime.FullDateTime() << ": no verdict, and results.log is left as it was."
-              << std::endl;
-    logs()->flush();
-    stoprequest::finish();
-}
-
-bool Simulation::mustStop(unsigned long minimumSeconds) {
-    if (stoprequest::pending()) {
-        if (signalCutsReplication) return true;
-        endIfInterrupted();
-    }
-    if (guardCountdown > 0) {
-        --guardCountdown;
-        return false;
-    }
-    guardCountdown = kGuardEvents - 1;
-    checkTraces();
-    if (externalStop && externalStop()) return true;
-    if (simulationType == 0) {
-        const std::time_t now = std::time(nullptr);
-        if (now - replicationStartWallClock >= 10 && now - lastReplicationPrint >= 10) {
-            // A replication can take long (a far stop time): show that it moves.
-            lastReplicationPrint = now;
-            std::cout << "replication " << loopCount + 1 << " in progress: model time "
-                      << currentSimulationTime.FullDateTime() << " of " << stopTime.FullDateTime()
-                      << " (" << elapsedSeconds() << " s)" << std::endl;
-        }
-    }
-    if (unlimitedRunTime) return false;
-    const unsigned long elapsed = elapsedSeconds();
-    return elapsed >= maxRunTime && elapsed >= minimumSeconds;
-}
-
-void Simulation::checkTraces() const {
-    const std::string failed = logs()->failedTrace();
-    if (failed.empty()) return;
-    fatalError("the trace " + failed +
-               " could not be written (the disk may be full, or a file-size limit reached); "
-               "the run ends without results.");
-}
-
 // ---------------------------------------------------------------------------
 // The event step
+
+bool StepHooks::beforeMeasures(Binding&) { return true; }
+bool StepHooks::beforeFiring(Binding&) { return true; }
+void StepHooks::afterFiring() {}
+
+Binding* Simulation::chooseEvent(bool all) {
+    getFirstBindingsOfAllTransitions(&candidates, all);
+    return resolve_conflicts(candidates);  // through the virtual slot
+}
+
+StepResult Simulation::step(StepHooks& hooks) {
+    Binding* b = chooseEvent(hooks.allTransitions);
+    if (b == nullptr) return StepResult::Dead;
+    eventTime = b->getTime();
+    updateSimulationTime(eventTime);
+    if (!hooks.beforeMeasures(*b)) return StepResult::Held;
+    updateAllMeasures(b, true, false);
+    if (!hooks.beforeFiring(*b)) return StepResult::Held;
+    if (hooks.traceFiring && logs()->isSimLogging()) logs()->getSimLog() << "FIRING: " << *b << "\n";
+    executeEvent(b);
+    hooks.afterFiring();
+    // Whatever the hooks did, the clock stands at the event just fired.
+    SCPN_ASSERT(currentSimulationTime == eventTime, "src/sim/Simulation.cpp");
+    return StepResult::Fired;
+}
 
 void Simulation::getFirstBindingsOfAllTransitions(std::list<Binding*>* out, bool all) {
     std::list<Binding*> deferred;
@@ -366,7 +339,7 @@ std::string Simulation::printEventList(std::list<Binding*>& events) {
 
 void Simulation::shutdown() {
     // A trace that failed in the last events of the run is reported too.
-    checkTraces();
+    RunGuard::checkTraces();
     // The file is composed first and then written whole, so that a failed
     // write leaves the previous results as they were instead of half a file.
     // It is written before the same lines go to standard output: a run that
@@ -395,7 +368,7 @@ void Simulation::shutdown() {
     file << "SIMULATION TIME: " << shown << "\n\n";
     console << "SIMULATION TIME: " << shown << "\n\n";
     // A transient run with one sampling point observes it at the stop time.
-    DateTime firstPoint = simulationType == 0 ? samplingPointTime(0) : startTime;
+    DateTime firstPoint = simulationType == 0 ? TransientSchedule(startTime, stopTime, samplingPoints).at(0) : startTime;
     for (MeasureObj* m : net->getMeasureList())
         m->writeResult(file, console, simulationType, &firstPoint, &samplingInterval);
     const std::string error = writeWholeFile("results.log", file.str(), !resultsInHaste);

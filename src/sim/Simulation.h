@@ -3,9 +3,13 @@
 // and transitions reach it through their net for the simulation clock, the
 // single-step flag and the result channel.
 //
-// Every run repeats one event step: collect the earliest bindings of all
-// transitions, resolve conflicts between simultaneous ones by priority and
-// weight, advance the clock, let the measures observe the state, fire.
+// Every run repeats one event step (step): collect the earliest bindings of
+// all transitions, resolve conflicts between simultaneous ones by priority
+// and weight, advance the clock, let the measures observe the state, fire.
+// A run mode adds its own work around that step through StepHooks; what
+// only one mode needs (the transient schedule, the RESTART accounting, the
+// run guard) belongs to the objects its run function owns, not to the
+// driver.
 #include <ctime>
 #include <functional>
 #include <list>
@@ -17,7 +21,9 @@
 #include "core/RunDriver.h"
 #include "engine/RandomWrapper.h"
 #include "engine/RngStream.h"
+#include "sim/RunGuard.h"
 #include "sim/SimSavedState.h"
+#include "sim/StepHooks.h"
 #include "sim/SteadyStateWatch.h"
 
 class NetClass;
@@ -27,6 +33,9 @@ class ChannelWriter;
 class Binding;
 class MeasureObj;
 class MessagePassing;
+class BatchValues;
+class ReplicationValues;
+class TransientSchedule;
 
 class Simulation : public RunDriver {
 public:
@@ -91,6 +100,14 @@ public:
     // highest priority among them (all = false), or the first binding of every
     // transition (all = true).
     void getFirstBindingsOfAllTransitions(std::list<Binding*>* out, bool all);
+    // The one event step of every run: chooses the next event among the
+    // candidates, advances the clock to it, lets the measures see it and
+    // fires it, with `hooks` around each stage (StepHooks.h).
+    StepResult step(StepHooks& hooks);
+    // The next event: the candidates (see getFirstBindingsOfAllTransitions)
+    // and the conflict between them resolved; null when there is none.
+    // Every event a run fires is chosen here.
+    Binding* chooseEvent(bool all);
     void updateSimulationTime(const DateTime& t);
     void executeEvent(Binding* b);
     void updateAllMeasures(Binding* b, bool accumulate, bool timedOnly);
@@ -99,15 +116,19 @@ public:
     std::string printEventList(std::list<Binding*>& events);
 
     // One sampling step for all measures; true when every measure that took
-    // part has reached its accuracy.
-    bool updateSamplingPoints(bool stationaryCheck);
+    // part has reached its accuracy. Transient runs: the point the schedule
+    // is at, with the values `recorded` in a replication simulated elsewhere
+    // (null: the measures' own). Stationary and RESTART runs: the batch that
+    // closes now, worth `values` to each measure; the analysis is made only
+    // with `stationaryCheck`.
+    bool updateSamplingPoints(TransientSchedule& schedule, const double* recorded);
+    bool updateSamplingPoints(bool stationaryCheck, BatchValues& values);
     // Prepares every measure for a run (fresh) or a replication.
     void initMeasureList(bool fresh);
 
     const DateTime& getCurrentSimulationTime() const override { return currentSimulationTime; }
     const std::string& getLastFiredTransition() const { return lastFiredTransition; }
     int getLoopCount() const { return loopCount; }
-    int getAnalysisState() const { return analysisState; }
     bool isInitialised() const { return initialised; }
 
     // Result channel: the estimate of a measure, the value of a watched place
@@ -134,10 +155,6 @@ public:
     // Events in a batch of a stationary run.
     static constexpr int kStationaryBatchEvents = 100;
 
-    // Events between two looks at the wall clock and the traces inside a
-    // run's event loop (a signal is seen at the next event).
-    static constexpr unsigned kGuardEvents = 1024;
-
 protected:
     // Sends one message on the result channel, or traces it when there is none.
     void sendResult(const std::string& message, bool blankLineInTrace);
@@ -149,50 +166,46 @@ protected:
     // Builds the net afresh for a run or replication and frees the build it
     // replaces.
     void rebuildNet();
-    // Wall-clock seconds since the run started.
-    unsigned long elapsedSeconds() const;
-    bool withinRunTime() const;
-    // Asked before every event of a run: true when the wall-clock limit
-    // (of at least `minimumSeconds`) has passed, looked at every
-    // kGuardEvents events. A signal ends the run here (see StopRequest), and
-    // so does a trace that can no longer be written; neither returns.
-    bool mustStop(unsigned long minimumSeconds);
-    // Between two events of a run (every trace line whole): a pending
-    // signal ends the process here, after the interruption line and with the
-    // traces handed to their files. Does nothing without a signal, and in a
-    // replication that a signal merely cuts short (parallel runs).
-    void endIfInterrupted();
-    // The time of transient sampling point k: start + k * interval, the last
-    // one the stop time itself (computed, not summed, so that no rounding
-    // can lose it).
-    DateTime samplingPointTime(std::size_t k) const;
-    // Transient runs: the set-up shared by the sequential and the parallel run.
+    // The wall-clock limit of the run under way, and the seconds it has run.
+    RunTimeLimit runTimeLimit() const { return {runStartWallClock, maxRunTime, unlimitedRunTime}; }
+    unsigned long elapsedSeconds() const { return runTimeLimit().elapsed(); }
+    bool withinRunTime() const { return runTimeLimit().within(); }
+
+    // Transient runs (TransientRun.cpp): what a run owns (TransientRun.h)
+    // and the hooks of a replication's event step.
+    struct TransientRun;
+    class TransientStep;
+    // The set-up shared by the sequential and the parallel run.
     void prepareTransientRun(double alpha);
-    // Simulates one replication of the rebuilt net from the start to the stop
-    // time, through every sampling step; false when the wall-clock limit (or
-    // a stop request) cut it short.
-    bool simulateReplication(Binding& marker, bool& finished);
+    // Simulates one replication of the rebuilt net from the start to the
+    // stop time through every sampling point of the run, its values going
+    // to `values`; false when the wall-clock limit (or a stop request) cut
+    // it short. `finished` stays true while every point was accurate.
+    bool simulateReplication(TransientRun& run, ReplicationValues& values, bool& finished);
+    // Takes back the statistics of a replication that the limit cut short.
+    void abandonReplication(TransientSchedule& schedule);
+    // Ends a replication that was analysed here: counts it.
+    void completeReplication();
+    // Prints a progress line at most every ten seconds.
+    void reportReplicationProgress(TransientRun& run);
     // Prints the replication count and the verdict.
     void printTransientVerdict(bool finished);
-    // Parallel transient runs: replication k from its own substreams, its
-    // measure values per sampling point (points x measures) into `values`;
-    // false when it was cut short.
-    bool recordReplication(long k, Binding& marker, std::vector<double>& values);
-    // Parallel transient runs: folds one recorded replication into the
-    // statistics, exactly as if it had been simulated here; true when it
-    // finishes the run.
-    bool analyseReplication(const std::vector<double>& values, std::size_t offset);
-    // Process 0 and the other processes of a parallel transient run.
-    bool analyseParallel(Binding& marker);
-    void workParallel(Binding& marker);
-    // A sampling step of a transient replication at nextSamplingTime.
-    void transientSamplingStep(Binding& marker, bool timedOnly, bool& finished, bool update);
-    // Takes back the statistics of a replication that the limit cut short.
-    void abandonReplication();
-    // Prints a progress line at most every ten seconds.
-    void reportReplicationProgress();
-    // Ends the process when a trace could not be written.
-    void checkTraces() const;
+
+    // Parallel transient runs (ParallelTransient.cpp): process 0's part,
+    // the other processes' part, replication k simulated from its own
+    // substreams into `record`, and a recorded replication folded into the
+    // statistics exactly as if it had been simulated here (true when it
+    // finishes the run).
+    class ParallelAnalysis;
+    void workParallel(const RngStream::Seed& seed, TransientRun& run);
+    bool recordReplication(long k, const RngStream::Seed& seed, TransientRun& run, std::vector<double>& record);
+    bool analyseReplication(TransientSchedule& schedule, const std::vector<double>& values, std::size_t offset);
+
+    // Stationary runs (StationaryRun.cpp): the hooks of the event step.
+    class StationaryStep;
+
+    // RESTART runs (RestartRun.cpp): the hooks of the event step.
+    class RestartStep;
     // RESTART: the splitting after an event that moved the importance from
     // level `current` to `next` (restores, drops and saves snapshots, sets
     // fireWeight); `current` becomes the level the run goes on at.
@@ -203,10 +216,6 @@ protected:
     bool onMainPath() const;
     // RESTART: the importance value now.
     double importance() const;
-    // RESTART: a sampling step; true when every measure is accurate.
-    bool restartSamplingStep();
-    // RESTART: moves the next sampling point to the first one after the clock.
-    void advanceRestartPoint();
     // Before the verdict: for every measure a line on what its estimate
     // rests on, a warning line for every measure that counts as accurate
     // only by the per-cent rule and (stationary and RESTART runs) for every
@@ -250,39 +259,18 @@ protected:
     std::unique_ptr<ChannelWriter> channelWriter;
     RandomWrapper random;
     double fireWeight;
-    std::time_t lastReplicationPrint = 0;
-    std::time_t replicationStartWallClock = 0;
-    // Transient runs: the sampling point a replication is at, and how many
-    // replications have observed each point so far.
-    std::size_t pointIndex = 0;
-    std::vector<int> pointObservations;
-    // Stationary runs: the model time at which the current batch began.
-    DateTime batchStart;
-    // Stationary and RESTART runs: whether the net's queues grow.
+    // Stationary and RESTART runs: whether the net's queues grow (the
+    // verdict's review reads it).
     SteadyStateWatch steadyState;
     // RESTART runs: the snapshots, newest last, and the importance measure.
     std::vector<SimSavedState> savedStates;
     MeasureObj* importanceFunction = nullptr;
-    // RESTART runs: the main path's model time and every measure's weighted
-    // integral (in measure-list order) at the end of the last batch.
-    double restartTimeAtBatch = 0.0;
-    std::vector<double> integralAtBatch;
-    long restartBatches = 0;
-    unsigned guardCountdown = 0;
+    // Where the candidate scan collects its bindings, kept from event to event.
     std::vector<Binding*> candidateScratch;
-    // Parallel transient runs: the message passing, the package seed that
-    // every replication's substreams start from, the values a replication
-    // records instead of analysing them (non-null while one is recorded), the
-    // values a recorded replication brings to the analysis, and a stop that
-    // another process asked for, looked at as often as the wall clock.
+    // The candidates of the event under way, kept from step to step.
+    std::list<Binding*> candidates;
+    // Parallel transient runs: the message passing (not owned).
     MessagePassing* parallel = nullptr;
-    RngStream::Seed replicationSeed{};
-    std::vector<double>* recording = nullptr;
-    const double* replayValues = nullptr;
-    std::function<bool()> externalStop;
-    // A signal cuts the replication instead of ending the process at once:
-    // process 0 of a parallel run still writes what it has analysed.
-    bool signalCutsReplication = false;
     bool resultsSaved_ = true;
     bool parallelFailed_ = false;
     // The process is being ended from outside and has about a second left:

@@ -118,9 +118,7 @@ bool TokenGame::handleCommand(socket_t* gui, const std::string& command) {
     } else if (startsWith(command, "AUTOFIRE")) {
         autoFire(gui);
     } else if (startsWith(command, "AUTOTRANS")) {
-        std::list<Binding*> candidates;
-        getFirstBindingsOfAllTransitions(&candidates, false);
-        writeBinding(gui, resolve_conflicts(candidates));
+        writeBinding(gui, chooseEvent(false));
     } else if (startsWith(command, "FIRE")) {
         const std::string name = argumentOf(command, 5);
         if (net->getTransitions().count(name) == 0) {
@@ -155,14 +153,9 @@ bool TokenGame::handleCommand(socket_t* gui, const std::string& command) {
 // Firing
 
 void TokenGame::autoFire(socket_t* gui) {
-    std::list<Binding*> candidates;
-    getFirstBindingsOfAllTransitions(&candidates, false);
-    Binding* b = resolve_conflicts(candidates);
-    if (b == nullptr) return;  // no event: no reply
-    eventTime = b->getTime();
-    updateSimulationTime(eventTime);
-    updateAllMeasures(b, true, false);
-    executeEvent(b);
+    StepHooks hooks;
+    hooks.traceFiring = false;
+    if (step(hooks) == StepResult::Dead) return;  // no event: no reply
     std::cout << " TOKEN fired..." << std::endl;
     writeChangedPlacesAndTransitions(gui);
 }
@@ -193,17 +186,13 @@ void TokenGame::fire(const std::string& transitionName) {
 }
 
 void TokenGame::singleStep(socket_t* gui) {
+    // Every transition's first event is a candidate, whatever its time.
+    StepHooks hooks;
+    hooks.allTransitions = true;
+    hooks.traceFiring = false;
     for (;;) {
-        std::list<Binding*> candidates;
-        getFirstBindingsOfAllTransitions(&candidates, true);
-        Binding* b = resolve_conflicts(candidates);
-        if (b == nullptr) break;
-        const std::string name = b->getBoundTransition()->getName();
-        eventTime = b->getTime();
-        updateSimulationTime(eventTime);
-        updateAllMeasures(b, true, false);
-        executeEvent(b);
-        send(gui, "Fired: " + name + "#\n");
+        if (step(hooks) == StepResult::Dead) break;
+        send(gui, "Fired: " + lastFiredTransition + "#\n");
         std::string reply;
         if (!readCommand(gui, reply)) break;
         if (startsWith(reply, "PLACE"))

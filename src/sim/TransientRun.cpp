@@ -9,38 +9,104 @@
 #include "core/NetClass.h"
 #include "engine/Binding.h"
 #include "measures/MeasureObj.h"
-#include "platform/Logging.h"
 #include "platform/StopRequest.h"
+#include "sim/Progress.h"
+#include "sim/ReplicationValues.h"
 #include "sim/Simulation.h"
+#include "sim/TransientRun.h"
+#include "sim/TransientSchedule.h"
 
 namespace {
-constexpr std::time_t kProgressEvery = 10;  // seconds between progress lines
 // Without --secmax (a limit of 0 s) a run still completes its first
 // replication, unless that replication alone takes longer than this.
 constexpr unsigned long kShortestCut = 1;
 }  // namespace
 
-DateTime Simulation::samplingPointTime(std::size_t k) const {
-    // One point stands at the stop time: the state the interval ends in.
-    // Otherwise the points divide the interval evenly, the last one being
-    // the stop time exactly whatever the rounding of the interval.
-    const std::size_t n = static_cast<std::size_t>(std::max(samplingPoints, 1));
-    if (k + 1 >= n) return stopTime;
-    return startTime + static_cast<double>(k) * samplingInterval;
-}
+// A replication's event step: the sampling points that an event passes are
+// observed before it (the time-averaged measures only, up to the point), a
+// point that coincides with the event after it, and an event past the stop
+// time is not fired: the remaining points see the state the interval ends in.
+class Simulation::TransientStep final : public StepHooks {
+public:
+    TransientStep(Simulation& sim, TransientRun& run, ReplicationValues& values, bool& finished)
+        : sim_(sim),
+          schedule_(run.schedule),
+          marker_(run.marker),
+          values_(values),
+          finished_(finished),
+          hasMeasures_(!sim.net->getMeasureList().empty()) {}
+
+    bool beforeMeasures(Binding&) override {
+        if (sim_.eventTime > sim_.stopTime) {
+            // The points before the stop time see the time-averaged
+            // measures only; the last one, the stop time, every measure.
+            // Without measures the replication still ends at the stop time.
+            if (hasMeasures_) {
+                while (!schedule_.atLast()) sample(true, true);
+                sample(false, true);
+            }
+            return false;
+        }
+        if (hasMeasures_)
+            while (sim_.eventTime > sim_.nextSamplingTime) sample(true, true);
+        return true;
+    }
+
+    void afterFiring() override {
+        // A point that coincides with the event sees the state after it.
+        if (hasMeasures_ && sim_.eventTime == sim_.nextSamplingTime) sample(false, false);
+    }
+
+    // A dead marking: the remaining points still see the final state.
+    void sampleRemainingPoints() {
+        while (!schedule_.done()) sample(false, true);
+    }
+
+private:
+    // A sampling step at the point the schedule is at: the measures are
+    // brought up to it (unless an event at the point just updated them),
+    // their values taken, and the schedule moves on.
+    void sample(bool timedOnly, bool update) {
+        if (update) {
+            Binding at(sim_.nextSamplingTime);
+            marker_ = at;
+            sim_.updateAllMeasures(&marker_, true, timedOnly);
+        }
+        const bool precise = values_.atPoint(schedule_.index());
+        finished_ = finished_ && sim_.loopCount > 5 && precise;
+        schedule_.advance();
+        sim_.nextSamplingTime = schedule_.at(schedule_.index());
+    }
+
+    Simulation& sim_;
+    TransientSchedule& schedule_;
+    Binding& marker_;
+    ReplicationValues& values_;
+    bool& finished_;
+    const bool hasMeasures_;
+};
+
+namespace {
+// A replication analysed by this process.
+class AnalysedValues final : public ReplicationValues {
+public:
+    AnalysedValues(Simulation& sim, TransientSchedule& schedule) : sim_(sim), schedule_(schedule) {}
+    bool atPoint(std::size_t) override { return sim_.updateSamplingPoints(schedule_, nullptr); }
+
+private:
+    Simulation& sim_;
+    TransientSchedule& schedule_;
+};
+}  // namespace
 
 void Simulation::prepareTransientRun(double alphaArg) {
     alpha = alphaArg;
     loopCount = 0;
     // A run needs at least one sampling point (the command line refuses 0).
     if (samplingPoints < 1) samplingPoints = 1;
-    const std::size_t points = static_cast<std::size_t>(samplingPoints);
-    samplingInterval = points > 1 ? (stopTime - startTime) / static_cast<double>(points - 1)
-                                  : stopTime - startTime;
-    runStartWallClock = lastProgressPrint = lastReplicationPrint = std::time(nullptr);
-    guardCountdown = 0;
+    samplingInterval = TransientSchedule(startTime, stopTime, samplingPoints).interval();
+    runStartWallClock = lastProgressPrint = std::time(nullptr);
     unlimitedRunTime = maxRunTime == kNoRunTimeLimit;
-    pointObservations.assign(points, 0);
 }
 
 void Simulation::run_transient(double& alphaArg) {
@@ -50,8 +116,9 @@ void Simulation::run_transient(double& alphaArg) {
     }
     prepareTransientRun(alphaArg);
     stoprequest::Polling polling;
+    TransientRun run(*this);
+    AnalysedValues values(*this, run.schedule);
 
-    Binding marker(startTime);
     bool finished = false;
     while (!finished) {
         resetCurrentTime();
@@ -59,25 +126,29 @@ void Simulation::run_transient(double& alphaArg) {
         initTransitions();
         initMeasureList(loopCount == 0);
         finished = true;
-        if (!simulateReplication(marker, finished)) {
+        if (!simulateReplication(run, values, finished)) {
             // The limit ended this replication half-way: its observations
             // would stand for only some of the points, so they are taken back.
-            abandonReplication();
+            abandonReplication(run.schedule);
             finished = false;
             break;
         }
-        for (MeasureObj* m : net->getMeasureList()) m->completeReplication();
-        ++loopCount;
-        if (analysisState != 1 && loopCount > 5) analysisState = 1;
+        completeReplication();
         // The replication is complete and counted; the limit is looked at
         // between replications too.
         if (!withinRunTime()) {
             finished = false;
             break;
         }
-        reportReplicationProgress();
+        reportReplicationProgress(run);
     }
     printTransientVerdict(finished);
+}
+
+void Simulation::completeReplication() {
+    for (MeasureObj* m : net->getMeasureList()) m->completeReplication();
+    ++loopCount;
+    if (analysisState != 1 && loopCount > 5) analysisState = 1;
 }
 
 void Simulation::printTransientVerdict(bool finished) {
@@ -91,155 +162,67 @@ void Simulation::printTransientVerdict(bool finished) {
               << std::flush;
 }
 
-bool Simulation::simulateReplication(Binding& marker, bool& finished) {
-    const std::size_t points = static_cast<std::size_t>(samplingPoints);
-    std::list<Binding*> candidates;
-    pointIndex = 0;
-    nextSamplingTime = samplingPointTime(0);
+bool Simulation::simulateReplication(TransientRun& run, ReplicationValues& values, bool& finished) {
+    run.schedule.beginReplication();
+    nextSamplingTime = run.schedule.at(0);
     resetMeasures = true;
-    replicationStartWallClock = std::time(nullptr);
-    const bool hasMeasures = !net->getMeasureList().empty();
-
-    while (pointIndex < points) {
-        if (mustStop(kShortestCut)) return false;
-        getFirstBindingsOfAllTransitions(&candidates, false);
-        Binding* b = resolve_conflicts(candidates);
-        if (b == nullptr) {
-            // Dead marking: the remaining points still see the final state.
-            while (pointIndex < points) transientSamplingStep(marker, false, finished, true);
-            break;
-        }
-        eventTime = b->getTime();
-        updateSimulationTime(eventTime);
-        if (!hasMeasures) {
-            // Nothing to observe: the replication still ends at the stop time.
-            if (eventTime > stopTime) break;
-            if (Logging::process()->isSimLogging())
-                Logging::process()->getSimLog() << "FIRING: " << *b << "\n";
-            executeEvent(b);
-        } else if (eventTime > stopTime) {
-            // The points before the stop time see the time-averaged
-            // measures only; the last one, the stop time, every measure.
-            while (pointIndex + 1 < points) transientSamplingStep(marker, true, finished, true);
-            transientSamplingStep(marker, false, finished, true);
-        } else {
-            while (eventTime > nextSamplingTime) transientSamplingStep(marker, true, finished, true);
-            updateAllMeasures(b, true, false);
-            if (Logging::process()->isSimLogging())
-                Logging::process()->getSimLog() << "FIRING: " << *b << "\n";
-            executeEvent(b);
-            // A point that coincides with the event sees the state after it.
-            if (eventTime == nextSamplingTime) transientSamplingStep(marker, false, finished, false);
-        }
+    run.replicationStart = std::time(nullptr);
+    // A replication can take long (a far stop time): show that it moves.
+    run.guard.onLook([this, &run] {
+        const std::time_t now = std::time(nullptr);
+        if (now - run.replicationStart >= progress::kEvery && progress::due(run.lastProgressLine, now))
+            std::cout << "replication " << loopCount + 1 << " in progress: model time "
+                      << currentSimulationTime.FullDateTime() << " of " << stopTime.FullDateTime() << " ("
+                      << elapsedSeconds() << " s)" << std::endl;
+    });
+    TransientStep hooks(*this, run, values, finished);
+    while (!run.schedule.done()) {
+        if (run.guard.mustStop(kShortestCut)) return false;
+        const StepResult result = step(hooks);
+        if (result == StepResult::Dead) hooks.sampleRemainingPoints();
+        if (result != StepResult::Fired) break;
     }
     return true;
 }
 
-void Simulation::transientSamplingStep(Binding& marker, bool timedOnly, bool& finished, bool update) {
-    if (update) {
-        Binding at(nextSamplingTime);
-        marker = at;
-        updateAllMeasures(&marker, true, timedOnly);
-    }
-    if (recording != nullptr) {
-        // A replication run for another process's analysis: the values of
-        // every measure at this point, in list order, are all it yields.
-        for (MeasureObj* m : net->getMeasureList())
-            recording->push_back(m->isImportanceFunction() || m->precisionReached() ? 0.0 : m->measure(-1.0));
-        ++pointIndex;
-        nextSamplingTime = samplingPointTime(pointIndex);
-        return;
-    }
-    const bool precise = updateSamplingPoints(false);
-    finished = finished && loopCount > 5 && precise;
-    ++pointIndex;
-    nextSamplingTime = samplingPointTime(pointIndex);
-}
-
-void Simulation::abandonReplication() {
+void Simulation::abandonReplication(TransientSchedule& schedule) {
     for (MeasureObj* m : net->getMeasureList()) m->abandonReplication();
-    for (std::size_t k = 0; k < pointIndex && k < pointObservations.size(); ++k) --pointObservations[k];
+    schedule.abandonReplication();
 }
 
-void Simulation::reportReplicationProgress() {
-    const std::time_t now = std::time(nullptr);
-    if (now - lastReplicationPrint < kProgressEvery) return;
-    lastReplicationPrint = now;
+void Simulation::reportReplicationProgress(TransientRun& run) {
+    if (!progress::due(run.lastProgressLine)) return;
     std::cout << "replications completed: " << loopCount << " (" << elapsedSeconds() << " s)"
               << std::endl;
 }
 
-bool Simulation::updateSamplingPoints(bool stationaryCheck) {
+bool Simulation::updateSamplingPoints(TransientSchedule& schedule, const double* recorded) {
     bool result = true;
-    double largestError = 0.0;
     // Every replication observes every sampling point once and folds the
-    // observation into the point's running mean and variance, so `a` (the
-    // observations of this point folded in before) counts the earlier
+    // observation into the point's running mean and variance, so `before`
+    // (the observations of this point folded in before) counts the earlier
     // replications that reached the point. The accuracy is only judged from
     // the seventh replication on, when the estimates rest on enough of them.
-    const std::size_t point = pointIndex;
-    int before = 0;
-    if (simulationType == 0 && point < pointObservations.size())
-        before = pointObservations[point]++;
-    // Stationary runs: every batch value covers the model time since the
-    // batch began; a time average weights it by that length.
-    const double batchLength = eventTime - batchStart;
-
-    if (simulationType != 0) steadyState.sample(*net);
-
+    const std::size_t point = schedule.index();
+    const int before = schedule.observe(point);
+    // Accuracy is decided once per replication, at its final point (the
+    // stop time), so that the decision sees every point; judging one
+    // interval earlier would declare a measure accurate without its final
+    // point and leave that row out of the results.
+    const bool lastPoint = schedule.atLast();
+    const bool judged = analysisState != 0;
     std::size_t position = 0;
     for (MeasureObj* m : net->getMeasureList()) {
         const std::size_t k = position++;
         if (m->isImportanceFunction() || m->precisionReached()) continue;
         m->setPercentRule(percentRule);
         m->setEpsMax(epsMax);
-        if (simulationType == 0) {
-            // A replication run elsewhere brings its values along.
-            const double v = replayValues != nullptr ? replayValues[k] : m->measure(-1.0);
-            // Accuracy is decided once per replication, at its final point (the
-            // stop time), so that the decision sees every point; judging one
-            // interval earlier would declare a measure accurate without its
-            // final point and leave that row out of the results.
-            const bool lastPoint = point + 1 >= static_cast<std::size_t>(samplingPoints);
-            const bool judged = analysisState != 0;
-            const bool precise = m->makeTransientAnalysis(alpha, v, before, lastPoint && judged);
-            if (judged) result = result && precise;
-            measureOut(m, m);
-        } else {
-            double v = 0.0;
-            double weight = 1.0;
-            if (simulationType == 1) {
-                v = m->measure(-1.0);
-                if (m->timeaverage()) weight = batchLength;
-            } else {
-                // RESTART: the batch covers the main path's model time since
-                // the last batch; its value is the weighted integral of that
-                // stretch (over every path split off in it) per unit of it.
-                const double length = restartTime - restartTimeAtBatch;
-                const double integral = restartTime > 0.0 ? m->measure(restartTime) * restartTime : 0.0;
-                v = length > 0.0 ? (integral - integralAtBatch[k]) / length : 0.0;
-                weight = length;
-                integralAtBatch[k] = integral;
-            }
-            m->addBatchValue(v, weight);
-            if (simulationType == 1) m->reset(eventTime);
-            if (stationaryCheck && analysisState == 1 && m->batchCount() > 4) {
-                const bool precise =
-                    m->makeStationaryAnalysis(alpha, startTime.FullDateTime(), nextSamplingTime.FullDateTime());
-                result = result && precise;
-                measureOut(m, m);
-                largestError = std::max(largestError, m->lastEpsilon());
-            } else {
-                result = false;
-            }
-        }
-        const std::time_t now = std::time(nullptr);
-        if (largestError > 0.0 && now - lastProgressPrint > 9) {
-            std::cout << "remaining relative error " << largestError << std::endl;
-            lastProgressPrint = now;
-        }
+        // A replication run elsewhere brings its values along.
+        const double v = recorded != nullptr ? recorded[k] : m->measure(-1.0);
+        const bool precise = m->makeTransientAnalysis(alpha, v, before, lastPoint && judged);
+        if (judged) result = result && precise;
+        measureOut(m, m);
     }
-    if (simulationType == 1) batchStart = eventTime;
     return result;
 }
 
@@ -248,4 +231,12 @@ void Simulation::initMeasureList(bool fresh) {
         if (fresh) m->prepareRun(static_cast<unsigned>(std::max(samplingPoints, 1)));
         if (!m->precisionReached()) m->prepareReplication();
     }
+}
+
+bool RecordedValues::atPoint(std::size_t) {
+    // A replication run for another process's analysis: the values of every
+    // measure at this point, in list order, are all it yields.
+    for (MeasureObj* m : net_.getMeasureList())
+        record_.push_back(m->isImportanceFunction() || m->precisionReached() ? 0.0 : m->measure(-1.0));
+    return true;
 }
