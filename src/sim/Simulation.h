@@ -123,6 +123,9 @@ public:
     // with `stationaryCheck`.
     bool updateSamplingPoints(TransientSchedule& schedule, const double* recorded);
     bool updateSamplingPoints(bool stationaryCheck, BatchValues& values);
+    // False for a measure that a sampling step leaves out; otherwise hands
+    // it the run's accuracy rule.
+    bool takesPartInAnalysis(MeasureObj& m) const;
     // Prepares every measure for a run (fresh) or a replication.
     void initMeasureList(bool fresh);
 

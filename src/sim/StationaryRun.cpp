@@ -109,9 +109,7 @@ bool Simulation::updateSamplingPoints(bool stationaryCheck, BatchValues& values)
     std::size_t position = 0;
     for (MeasureObj* m : net->getMeasureList()) {
         const std::size_t k = position++;
-        if (m->isImportanceFunction() || m->precisionReached()) continue;
-        m->setPercentRule(percentRule);
-        m->setEpsMax(epsMax);
+        if (!takesPartInAnalysis(*m)) continue;
         double weight = 1.0;
         const double v = values.value(*m, k, weight);
         m->addBatchValue(v, weight);

@@ -214,9 +214,7 @@ bool Simulation::updateSamplingPoints(TransientSchedule& schedule, const double*
     std::size_t position = 0;
     for (MeasureObj* m : net->getMeasureList()) {
         const std::size_t k = position++;
-        if (m->isImportanceFunction() || m->precisionReached()) continue;
-        m->setPercentRule(percentRule);
-        m->setEpsMax(epsMax);
+        if (!takesPartInAnalysis(*m)) continue;
         // A replication run elsewhere brings its values along.
         const double v = recorded != nullptr ? recorded[k] : m->measure(-1.0);
         const bool precise = m->makeTransientAnalysis(alpha, v, before, lastPoint && judged);
@@ -224,6 +222,15 @@ bool Simulation::updateSamplingPoints(TransientSchedule& schedule, const double*
         measureOut(m, m);
     }
     return result;
+}
+
+bool Simulation::takesPartInAnalysis(MeasureObj& m) const {
+    // The importance function only steers a RESTART run; a measure already
+    // accurate keeps its final estimate.
+    if (m.isImportanceFunction() || m.precisionReached()) return false;
+    m.setPercentRule(percentRule);
+    m.setEpsMax(epsMax);
+    return true;
 }
 
 void Simulation::initMeasureList(bool fresh) {

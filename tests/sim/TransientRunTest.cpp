@@ -25,9 +25,10 @@ using simtest::ProbeSimulation;
 
 namespace {
 
-// A wall-clock limit far beyond what these runs need (milliseconds): a run
-// that should end on precision but does not fails instead of hanging.
-constexpr unsigned int kSafetyLimit = 10;
+// A wall-clock limit far beyond what these runs need (milliseconds, a few
+// seconds on a loaded machine): a run that should end on precision but
+// does not fails instead of hanging.
+constexpr unsigned int kSafetyLimit = 120;
 
 const std::string kFewLoops =
     "WARNING NO ANALYSIS DONE: THE NUMBER OF LOOPS IN TRANSIENT SIMULATION LESS THAN TEN.\n";
