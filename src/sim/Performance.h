@@ -14,8 +14,6 @@ public:
     ~Performance() override;
 
     void run();
-    // Events fired by the run so far.
-    long getEventsFired() const { return eventsFired; }
 
 private:
     long fcount;
