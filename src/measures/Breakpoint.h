@@ -32,8 +32,6 @@ public:
     static BreakpointRelation stringToRelation(const std::string& text);
 
     MeasureObj* getMeasure() const { return measure; }
-    BreakpointRelation getRelation() const { return relation; }
-    double getThreshold() const { return threshold; }
 
 private:
     MeasureObj* measure;

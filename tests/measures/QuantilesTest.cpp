@@ -35,42 +35,67 @@ private:
     CaptureStream* capture_;
 };
 
-// Two-sided quantiles of Student's t distribution, written out from the
-// reference table: rows are 1..30 degrees of freedom, columns the levels
-// below.
+// The levels the table lists; rows are 1..30 degrees of freedom.
 const double kLevels[6] = {0.90, 0.95, 0.98, 0.99, 0.995, 0.999};
-const double kTable[30][6] = {
-    {6.314, 12.706, 31.821, 63.657, 127.321, 636.619},
-    {2.920, 4.303, 6.965, 9.925, 14.089, 31.598},
-    {2.353, 3.182, 4.541, 5.841, 7.453, 12.924},
-    {2.132, 2.776, 3.747, 4.604, 5.598, 8.610},
-    {2.015, 2.571, 3.365, 4.032, 4.773, 6.869},
-    {1.943, 2.447, 3.143, 3.707, 4.317, 5.959},
-    {1.895, 2.365, 2.998, 3.499, 4.029, 5.408},
-    {1.860, 2.306, 2.896, 3.355, 3.833, 5.041},
-    {1.833, 2.262, 2.821, 3.250, 3.690, 4.781},
-    {1.812, 2.228, 2.764, 3.169, 3.581, 4.587},
-    {1.796, 2.201, 2.718, 3.106, 3.497, 4.437},
-    {1.782, 2.179, 2.681, 3.055, 3.428, 4.318},
-    {1.771, 2.160, 2.650, 3.012, 3.372, 4.221},
-    {1.761, 2.145, 2.624, 2.977, 3.326, 4.140},
-    {1.753, 2.131, 2.602, 2.947, 3.286, 4.073},
-    {1.746, 2.120, 2.583, 2.921, 3.252, 4.015},
-    {1.740, 2.110, 2.567, 2.898, 3.223, 3.965},
-    {1.734, 2.101, 2.552, 2.878, 3.197, 3.922},
-    {1.729, 2.093, 2.539, 2.861, 3.174, 3.883},
-    {1.725, 2.086, 2.528, 2.845, 3.153, 3.850},
-    {1.721, 2.080, 2.518, 2.831, 3.135, 3.819},
-    {1.717, 2.074, 2.508, 2.819, 3.119, 3.792},
-    {1.714, 2.069, 2.500, 2.807, 3.104, 3.768},
-    {1.711, 2.064, 2.492, 2.797, 3.090, 3.745},
-    {1.708, 2.060, 2.485, 2.787, 3.078, 3.725},
-    {1.706, 2.056, 2.479, 2.779, 3.067, 3.707},
-    {1.703, 2.052, 2.473, 2.771, 3.057, 3.690},
-    {1.701, 2.048, 2.467, 2.763, 3.047, 3.674},
-    {1.699, 2.045, 2.462, 2.756, 3.038, 3.659},
-    {1.697, 2.042, 2.457, 2.750, 3.030, 3.646},
-};
+
+// The regularized incomplete beta function I_x(a, b), by its continued
+// fraction (modified Lentz), which converges fast for x < (a + 1) / (a + b + 2);
+// the other side uses I_x(a, b) = 1 - I_(1-x)(b, a).
+double betaContinuedFraction(double a, double b, double x) {
+    constexpr double kTiny = 1e-300;
+    double c = 1.0;
+    double d = 1.0 - (a + b) * x / (a + 1.0);
+    if (std::fabs(d) < kTiny) d = kTiny;
+    d = 1.0 / d;
+    double h = d;
+    for (int m = 1; m <= 10000; ++m) {
+        const double m2 = 2.0 * m;
+        double aa = m * (b - m) * x / ((a + m2 - 1.0) * (a + m2));
+        d = 1.0 + aa * d;
+        if (std::fabs(d) < kTiny) d = kTiny;
+        c = 1.0 + aa / c;
+        if (std::fabs(c) < kTiny) c = kTiny;
+        d = 1.0 / d;
+        h *= d * c;
+        aa = -(a + m) * (a + b + m) * x / ((a + m2) * (a + m2 + 1.0));
+        d = 1.0 + aa * d;
+        if (std::fabs(d) < kTiny) d = kTiny;
+        c = 1.0 + aa / c;
+        if (std::fabs(c) < kTiny) c = kTiny;
+        d = 1.0 / d;
+        const double step = d * c;
+        h *= step;
+        if (std::fabs(step - 1.0) < 1e-15) break;
+    }
+    return h;
+}
+
+double regularizedBeta(double a, double b, double x) {
+    if (x <= 0.0) return 0.0;
+    if (x >= 1.0) return 1.0;
+    const double front =
+        std::exp(std::lgamma(a + b) - std::lgamma(a) - std::lgamma(b) + a * std::log(x) + b * std::log1p(-x));
+    if (x < (a + 1.0) / (a + b + 2.0)) return front * betaContinuedFraction(a, b, x) / a;
+    return 1.0 - front * betaContinuedFraction(b, a, 1.0 - x) / b;
+}
+
+// P(|T| <= t) for Student's t with df degrees of freedom, t >= 0.
+double twoSidedCoverage(int df, double t) {
+    const double n = df;
+    return 1.0 - regularizedBeta(n / 2.0, 0.5, n / (n + t * t));
+}
+
+// The t with P(|T| <= t) = level, by bisection on the coverage, which grows
+// with t; to far better than the table's three decimals.
+double twoSidedQuantile(int df, double level) {
+    double low = 0.0;
+    double high = 1e4;
+    for (int i = 0; i < 200 && high - low > 1e-12 * high; ++i) {
+        const double mid = (low + high) / 2.0;
+        (twoSidedCoverage(df, mid) < level ? low : high) = mid;
+    }
+    return (low + high) / 2.0;
+}
 
 }  // namespace
 
@@ -93,43 +118,62 @@ TEST(NormalDistrTest, IsTheRationalApproximationItself) {
     EXPECT_DOUBLE_EQ(normal_distr(0.025), expected);
 }
 
-TEST(StudentDistrTest, ReturnsEveryTableEntryAtTheTabulatedLevels) {
+TEST(StudentQuantileCheck, TheIndependentQuantilesAreRight) {
+    // The check's own quantiles, on cases known in closed form: one degree of
+    // freedom is the Cauchy distribution, t = tan(pi * level / 2); two
+    // degrees of freedom give t = sqrt(2 / (1 - level^2) - 2).
+    const double pi = std::acos(-1.0);
+    for (double level : kLevels) {
+        EXPECT_NEAR(twoSidedQuantile(1, level), std::tan(pi * level / 2.0), 1e-9 * std::tan(pi * level / 2.0));
+        EXPECT_NEAR(twoSidedQuantile(2, level), std::sqrt(2.0 / (1.0 - level * level) - 2.0), 1e-9);
+    }
+    // Far out, the t distribution approaches the normal one.
+    EXPECT_NEAR(twoSidedQuantile(100000, 0.95), 1.959964, 1e-4);
+}
+
+TEST(StudentDistrTest, EveryTableEntryIsTheQuantileToThreeDecimals) {
+    // The table holds the quantiles rounded to three decimals: every entry
+    // is within half a unit of the last place of the true value.
     CoutCapture out;
     for (int df = 1; df <= 30; ++df) {
-        for (int c = 0; c < 6; ++c) {
-            EXPECT_DOUBLE_EQ(student_distr(df, kLevels[c]), kTable[df - 1][c])
-                << "df " << df << " level " << kLevels[c];
+        for (double level : kLevels) {
+            const double expected = twoSidedQuantile(df, level);
+            EXPECT_NEAR(student_distr(df, level), expected, 5e-4 + 1e-9 * expected)
+                << "df " << df << " level " << level;
         }
     }
     EXPECT_EQ(out.text(), "");
-}
-
-TEST(StudentDistrTest, KnownTableValues) {
-    EXPECT_DOUBLE_EQ(student_distr(10, 0.95), 2.228);
-    EXPECT_DOUBLE_EQ(student_distr(30, 0.999), 3.646);
-    EXPECT_DOUBLE_EQ(student_distr(1, 0.9), 6.314);
 }
 
 TEST(StudentDistrTest, TabulatedColumnIsChosenByTheLevelInThousandthsTruncated) {
     // 0.9995 is 999 thousandths after truncation: the 0.999 column, no
     // interpolation and no message.
     CoutCapture out;
-    EXPECT_DOUBLE_EQ(student_distr(5, 0.9995), 6.869);
-    EXPECT_DOUBLE_EQ(student_distr(5, 0.9509), 2.571);
+    EXPECT_DOUBLE_EQ(student_distr(5, 0.9995), student_distr(5, 0.999));
+    EXPECT_NEAR(student_distr(5, 0.999), twoSidedQuantile(5, 0.999), 5e-4);
+    EXPECT_DOUBLE_EQ(student_distr(5, 0.9509), student_distr(5, 0.95));
+    EXPECT_NEAR(student_distr(5, 0.95), twoSidedQuantile(5, 0.95), 5e-4);
     EXPECT_EQ(out.text(), "");
 }
 
 TEST(StudentDistrTest, InterpolatesLinearlyBetweenNeighbouringColumns) {
     CoutCapture out;
     // 0.975 lies between 0.95 and 0.98: f = 0.025 / 0.03 = 5/6.
-    EXPECT_NEAR(student_distr(10, 0.975), 2.228 + (2.764 - 2.228) * 5.0 / 6.0, 1e-9);
-    EXPECT_NEAR(student_distr(10, 0.975), 2.6747, 5e-5);
-    EXPECT_NEAR(student_distr(4, 0.975), 3.5852, 5e-5);
+    const double t95 = student_distr(10, 0.95);
+    const double t98 = student_distr(10, 0.98);
+    EXPECT_NEAR(student_distr(10, 0.975), t95 + (t98 - t95) * 5.0 / 6.0, 1e-9);
+    // Linear interpolation of a convex curve lies above it, but not by much.
+    EXPECT_GT(student_distr(10, 0.975), twoSidedQuantile(10, 0.975));
+    EXPECT_LT(student_distr(10, 0.975), twoSidedQuantile(10, 0.975) * 1.02);
     // One case per pair of columns, each halfway.
-    EXPECT_NEAR(student_distr(1, 0.925), (6.314 + 12.706) / 2.0, 1e-9);
-    EXPECT_NEAR(student_distr(3, 0.985), (4.541 + 5.841) / 2.0, 1e-9);
-    EXPECT_NEAR(student_distr(3, 0.9925), (5.841 + 7.453) / 2.0, 1e-9);
-    EXPECT_NEAR(student_distr(3, 0.997), (7.453 + 12.924) / 2.0, 1e-9);
+    const double halfway[4][3] = {{1, 0.925, 0}, {3, 0.985, 2}, {3, 0.9925, 3}, {3, 0.997, 4}};
+    for (const auto& row : halfway) {
+        const int df = static_cast<int>(row[0]);
+        const int column = static_cast<int>(row[2]);
+        const double lower = student_distr(df, kLevels[column]);
+        const double upper = student_distr(df, kLevels[column + 1]);
+        EXPECT_NEAR(student_distr(df, row[1]), (lower + upper) / 2.0, 1e-9) << "df " << df << " level " << row[1];
+    }
     EXPECT_EQ(out.text(), "");
 }
 

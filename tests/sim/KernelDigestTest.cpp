@@ -2,17 +2,22 @@
 // of its optimisation (tests/fixtures/kernel-digests.txt): the events of a
 // million-event profiling trajectory, and the results file and traces of
 // short runs of the executable. A change that alters one event, one result
-// line or one trace line changes a digest.
+// line or one trace line changes a digest. The results files themselves are
+// kept beside the digests (tests/fixtures/kernel-digests/<key>.log), so that
+// a changed digest comes with the lines that changed.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <list>
 #include <map>
 #include <cctype>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "app/Server.h"
 #include "buildnet.h"
@@ -66,6 +71,68 @@ void expectDigest(const std::string& key, const std::string& actual) {
     const auto found = values.find(key);
     ASSERT_NE(found, values.end()) << "no digest " << key << " recorded; this run gives " << actual;
     EXPECT_EQ(actual, found->second) << key;
+}
+
+std::filesystem::path resultsFixture(const std::string& key) {
+    return std::filesystem::path(SCPNSIM_SOURCE_DIR) / "tests/fixtures/kernel-digests" / (key + ".log");
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// The lines where `actual` departs from `expected`: the stretch between the
+// first and the last differing line (- expected, + actual), with three
+// lines of context before, at most 40 lines of each side.
+std::string lineDiff(const std::string& expected, const std::string& actual) {
+    const std::vector<std::string> a = linesOf(expected);
+    const std::vector<std::string> b = linesOf(actual);
+    std::size_t first = 0;
+    while (first < a.size() && first < b.size() && a[first] == b[first]) ++first;
+    std::size_t endA = a.size();
+    std::size_t endB = b.size();
+    while (endA > first && endB > first && a[endA - 1] == b[endB - 1]) {
+        --endA;
+        --endB;
+    }
+    if (first == endA && first == endB) return "(the lines agree; the texts differ in line ends)\n";
+    constexpr std::size_t kContext = 3;
+    constexpr std::size_t kMaxLines = 40;
+    std::ostringstream out;
+    out << "@@ line " << first + 1 << " @@\n";
+    for (std::size_t i = first > kContext ? first - kContext : 0; i < first; ++i) out << "  " << a[i] << "\n";
+    for (std::size_t i = first; i < endA && i < first + kMaxLines; ++i) out << "- " << a[i] << "\n";
+    if (endA - first > kMaxLines) out << "- ... " << endA - first - kMaxLines << " more\n";
+    for (std::size_t i = first; i < endB && i < first + kMaxLines; ++i) out << "+ " << b[i] << "\n";
+    if (endB - first > kMaxLines) out << "+ ... " << endB - first - kMaxLines << " more\n";
+    return out.str();
+}
+
+// A results file against its digest and, when that differs, against the
+// stored file, whose changed lines are shown. With SCPN_RECORD_KERNEL_RESULTS
+// set the file is stored instead (the digest line is left to be updated by
+// hand, from the message).
+void expectResults(const std::string& key, const std::string& text) {
+    const std::filesystem::path stored = resultsFixture(key);
+    if (std::getenv("SCPN_RECORD_KERNEL_RESULTS") != nullptr) {
+        std::ofstream(stored, std::ios::binary) << text;
+        ADD_FAILURE() << "recorded " << stored << " (digest " << digestOf(text) << "); unset SCPN_RECORD_KERNEL_RESULTS";
+        return;
+    }
+    const std::map<std::string, std::string> values = fixture();
+    const auto found = values.find(key);
+    ASSERT_NE(found, values.end()) << "no digest " << key << " recorded; this run gives " << digestOf(text);
+    if (digestOf(text) == found->second) return;
+    std::ifstream in(stored, std::ios::binary);
+    std::ostringstream expected;
+    expected << in.rdbuf();
+    ADD_FAILURE() << key << ": digest " << digestOf(text) << ", recorded " << found->second << "\n"
+                  << (in ? "changed lines (- recorded " + stored.string() + ", + this run):\n" +
+                               lineDiff(expected.str(), text)
+                         : "no recorded file " + stored.string());
 }
 
 // The text with every "hh:mm:ss@mm/dd/yyyy" stamp of this year's calendar
@@ -145,7 +212,7 @@ TEST(KernelDigest, ResultsAndTracesOfShortRuns) {
         testsupport::runScpnsim({"-S", "--mstart", "0", "--mstop", "30", "--secmax", "0", "--seed", "5", "-l"},
                                 dir.path());
     ASSERT_EQ(s.exitStatus, 0) << s.err;
-    expectDigest("stationary-results", digestOf(dir.read("results.log")));
+    expectResults("stationary-results", dir.read("results.log"));
     expectDigest("stationary-sim-log", digestOf(dir.read("Log/sim.log")));
     expectDigest("stationary-trans-log", digestOf(withoutWallClock(dir.read("Log/trans.log"))));
 
@@ -153,5 +220,27 @@ TEST(KernelDigest, ResultsAndTracesOfShortRuns) {
         {"-T", "--mstart", "0", "--mstop", "50", "--nofsampling", "3", "--epsmax", "30", "--secmax", "0", "--seed", "1"},
         dir.path());
     ASSERT_EQ(t.exitStatus, 0) << t.err;
-    expectDigest("transient-results", digestOf(dir.read("results.log")));
+    expectResults("transient-results", dir.read("results.log"));
+}
+
+TEST(KernelDigest, StoredResultsFilesAreTheRecordedOnes) {
+    // The files the changed lines are shown against must be those the
+    // digests were taken of.
+    const std::map<std::string, std::string> values = fixture();
+    for (const std::string key : {"stationary-results", "transient-results"}) {
+        std::ifstream in(resultsFixture(key), std::ios::binary);
+        ASSERT_TRUE(in) << resultsFixture(key);
+        std::ostringstream text;
+        text << in.rdbuf();
+        ASSERT_EQ(values.count(key), 1u) << key;
+        EXPECT_EQ(digestOf(text.str()), values.at(key)) << resultsFixture(key);
+    }
+}
+
+TEST(KernelDigest, LineDiffShowsTheChangedStretchWithContext) {
+    const std::string expected = "a\nb\nc\nd\ne\nf\ng\n";
+    const std::string actual = "a\nb\nc\nd\nE\nF\nX\ng\n";
+    EXPECT_EQ(lineDiff(expected, actual), "@@ line 5 @@\n  b\n  c\n  d\n- e\n- f\n+ E\n+ F\n+ X\n");
+    EXPECT_EQ(lineDiff("a\n", "a\nb\n"), "@@ line 2 @@\n  a\n+ b\n");
+    EXPECT_EQ(lineDiff("a\nb", "a\nb\n"), "(the lines agree; the texts differ in line ends)\n");
 }
