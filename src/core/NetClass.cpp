@@ -3,17 +3,18 @@
 #include <algorithm>
 #include <iostream>
 
+#include "core/MeasureKeeper.h"
 #include "core/Place.h"
-#include "engine/Transition.h"
-#include "measures/MeasureObj.h"
+#include "core/TransitionLink.h"
 
 NetClass::NetClass() : simulation(nullptr) {}
 
 NetClass::~NetClass() {
     for (auto& entry : places) delete entry.second;
-    for (auto& entry : transitions) delete entry.second;
+    for (auto& entry : transitionLinks) delete entry.second;
     places.clear();
     transitions.clear();
+    transitionLinks.clear();
     releaseHeldMeasures();
 }
 
@@ -39,56 +40,20 @@ void NetClass::addPlace(Place* p) {
     ++generation;
 }
 
-void NetClass::addTransition(Transition* t) {
-    transitions.emplace(t->getName(), t);
-    transitionOrder.clear();
+void NetClass::addTransition(TransitionLink* t) {
+    // As before, a second transition of the same name is not registered.
+    if (transitionLinks.emplace(t->getName(), t).second) transitions.emplace(t->getName(), t->asTransition());
     ++generation;
-}
-
-const std::vector<Transition*>& NetClass::getTransitionsInOrder() const {
-    // Remade whenever the map may have changed: a new transition clears it,
-    // and a map of another size or another first entry cannot be the one it
-    // was made of.
-    const void* first = transitions.empty() ? nullptr : transitions.begin()->second;
-    if (transitionOrder.size() != transitions.size() || transitionOrderOf != first) {
-        transitionOrder.clear();
-        pendingEvents.assign((transitions.size() + 63) / 64, 0);
-        for (const auto& entry : transitions) {
-            const std::size_t k = transitionOrder.size();
-            transitionOrder.push_back(entry.second);
-            entry.second->setNetOrder(k);
-            if (entry.second->getNextEvent() != nullptr) pendingEvents[k / 64] |= std::uint64_t{1} << (k % 64);
-        }
-        transitionOrderOf = first;
-    }
-    return transitionOrder;
-}
-
-const std::vector<std::uint64_t>& NetClass::getPendingEvents() const {
-    getTransitionsInOrder();  // remade with the order when that is
-    return pendingEvents;
-}
-
-void NetClass::notePendingEvents(const Transition* t, bool hasEvents) {
-    // Reports of transitions not (or no longer) in the order are left out:
-    // the next remaking of the order reads every transition's events.
-    const std::size_t k = t->getNetOrder();
-    if (k >= transitionOrder.size() || transitionOrder[k] != t) return;
-    const std::uint64_t bit = std::uint64_t{1} << (k % 64);
-    if (hasEvents)
-        pendingEvents[k / 64] |= bit;
-    else
-        pendingEvents[k / 64] &= ~bit;
 }
 
 void NetClass::addMeasure(MeasureObj* m) { measureList.push_back(m); }
 
-void NetClass::linkIntoTransition(Place* p, Transition* t, int multiplicity) {
+void NetClass::linkIntoTransition(Place* p, TransitionLink* t, int multiplicity) {
     p->addOutTransition(t, multiplicity);
     t->addInPlace(p);
 }
 
-void NetClass::linkOutOfTransition(Transition* t, Place* p, int multiplicity) {
+void NetClass::linkOutOfTransition(TransitionLink* t, Place* p, int multiplicity) {
     t->addOutPlace(p);
     p->addInTransition(t, multiplicity);
 }
@@ -96,14 +61,14 @@ void NetClass::linkOutOfTransition(Transition* t, Place* p, int multiplicity) {
 void NetClass::linkPlaceToTransition(const char* placeName, const char* transitionName,
                                      int multiplicity) {
     Place* p = getPlace(placeName);
-    Transition* t = getTransition(transitionName);
+    TransitionLink* t = findTransitionLink(transitionName);
     // A name that does not resolve has been reported; linking it would crash.
     if (p != nullptr && t != nullptr) linkIntoTransition(p, t, multiplicity);
 }
 
 void NetClass::linkTransitionToPlace(const char* transitionName, const char* placeName,
                                      int multiplicity) {
-    Transition* t = getTransition(transitionName);
+    TransitionLink* t = findTransitionLink(transitionName);
     Place* p = getPlace(placeName);
     if (p != nullptr && t != nullptr) linkOutOfTransition(t, p, multiplicity);
 }
@@ -135,8 +100,13 @@ Place* NetClass::getPlace(std::map<std::string, std::string>* placeIdents, const
 }
 
 Transition* NetClass::getTransition(const char* name) {
-    auto it = transitions.find(name);
-    if (it == transitions.end()) {
+    TransitionLink* t = findTransitionLink(name);
+    return t == nullptr ? nullptr : t->asTransition();
+}
+
+TransitionLink* NetClass::findTransitionLink(const char* name) {
+    auto it = transitionLinks.find(name);
+    if (it == transitionLinks.end()) {
         std::cout << "Couldn't find Transition: " << name << std::endl;
         return nullptr;
     }
@@ -144,8 +114,8 @@ Transition* NetClass::getTransition(const char* name) {
 }
 
 Transition* NetClass::getTransition(int id) {
-    for (auto& entry : transitions)
-        if (entry.second->getID() == id) return entry.second;
+    for (auto& entry : transitionLinks)
+        if (entry.second->getID() == id) return entry.second->asTransition();
     return nullptr;
 }
 
@@ -155,23 +125,25 @@ void NetClass::clearMaps() {
     storeMeasureList();
     places.clear();
     transitions.clear();
+    transitionLinks.clear();
     measureList.clear();
     ++generation;
 }
 
 void NetClass::loadMeasureList(int simulationKind) {
     measureList.clear();
+    MeasureKeeper* keeper = storedMeasureList.empty() ? nullptr : &MeasureKeeper::process();
     for (MeasureObj* m : storedMeasureList) {
         if (simulationKind == 0) {
             measureList.push_back(m);
-        } else if (m->accumulative()) {
+        } else if (keeper->accumulative(m)) {
             std::cout << "Warning: accumulative performance measures are only allowed in transient "
                          "simulation."
-                      << " Ignoring Measure " << m->getName() << std::endl;
-        } else if (!m->timeaverage()) {
+                      << " Ignoring Measure " << keeper->name(m) << std::endl;
+        } else if (!keeper->timeAverage(m)) {
             std::cout << "Warning: instantaneous performance measures are only allowed in transient "
                          "simulation."
-                      << " Ignoring Measure " << m->getName() << std::endl;
+                      << " Ignoring Measure " << keeper->name(m) << std::endl;
         } else {
             measureList.push_back(m);
         }
@@ -186,44 +158,46 @@ void NetClass::restoreNet(int simulationKind) {
 
 void NetClass::rebuildForRun(int simulationKind) {
     const std::map<std::string, Place*> oldPlaces = places;
-    const std::map<std::string, Transition*> oldTransitions = transitions;
+    const std::map<std::string, TransitionLink*> oldTransitions = transitionLinks;
     clearMaps();
     holdStoredMeasures();
     buildNet();
     adoptStoredMeasures();
     loadMeasureList(simulationKind);
     // Without this every replication would leave a whole net behind and a
-    // long transient run would exhaust the memory. Transitions go first:
-    // their bindings refer to tokens on the places.
+    // long transient run would exhaust the memory.
+    freeBuild(oldPlaces, oldTransitions);
+}
+
+void NetClass::freeBuild(const std::map<std::string, Place*>& oldPlaces,
+                         const std::map<std::string, TransitionLink*>& oldTransitions) {
     for (auto& entry : oldTransitions) delete entry.second;
     for (auto& entry : oldPlaces) delete entry.second;
 }
 
 void NetClass::adoptStoredMeasures() {
     for (MeasureObj* fresh : measureList) {
+        MeasureKeeper& keeper = MeasureKeeper::process();
         MeasureObj* kept = nullptr;
         for (MeasureObj* m : storedMeasureList)
-            if (m != fresh && m->getName() == fresh->getName()) kept = m;
+            if (m != fresh && keeper.name(m) == keeper.name(fresh)) kept = m;
         if (kept == nullptr) continue;
         for (auto& entry : places) entry.second->replaceMeasure(fresh, kept);
-        for (auto& entry : transitions) entry.second->replaceMeasure(fresh, kept);
-        if (fresh->getRefCount() <= 0) delete fresh;
+        for (auto& entry : transitionLinks) entry.second->replaceMeasure(fresh, kept);
+        keeper.freeIfUnheld(fresh);
     }
 }
 
 void NetClass::holdStoredMeasures() {
     for (MeasureObj* m : storedMeasureList) {
         if (std::find(heldMeasures.begin(), heldMeasures.end(), m) != heldMeasures.end()) continue;
-        m->incrementRefCount();
+        MeasureKeeper::process().hold(m);
         heldMeasures.push_back(m);
     }
 }
 
 void NetClass::releaseHeldMeasures() {
-    for (MeasureObj* m : heldMeasures) {
-        m->decrementRefCount();
-        if (m->getRefCount() <= 0) delete m;
-    }
+    for (MeasureObj* m : heldMeasures) MeasureKeeper::process().release(m);
     heldMeasures.clear();
 }
 
@@ -231,7 +205,7 @@ std::string NetClass::writeMaps() const {
     std::string text = "Places:\n";
     for (const auto& entry : places) text += "\t" + entry.first + " -> " + entry.second->getName() + "\n";
     text += "Transitions:\n";
-    for (const auto& entry : transitions)
+    for (const auto& entry : transitionLinks)
         text += "\t" + entry.first + " -> " + entry.second->getName() + "\n";
     return text;
 }

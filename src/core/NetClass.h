@@ -2,7 +2,6 @@
 // The registry of one net: places and transitions by name, the measures of
 // the current run, and the link to the running simulation. A compiled model
 // derives from it and supplies buildNet and createTokens.
-#include <cstdint>
 #include <list>
 #include <map>
 #include <vector>
@@ -13,6 +12,7 @@
 
 class Place;
 class Transition;
+class TransitionLink;
 class MeasureObj;
 
 class NetClass {
@@ -29,11 +29,11 @@ public:
     virtual Ptr<Token> upcastToken(Ptr<Token> token);
 
     void addPlace(Place* p);
-    void addTransition(Transition* t);
+    void addTransition(TransitionLink* t);
     void addMeasure(MeasureObj* m);
 
-    static void linkIntoTransition(Place* p, Transition* t, int multiplicity);
-    static void linkOutOfTransition(Transition* t, Place* p, int multiplicity);
+    static void linkIntoTransition(Place* p, TransitionLink* t, int multiplicity);
+    static void linkOutOfTransition(TransitionLink* t, Place* p, int multiplicity);
     void linkPlaceToTransition(const char* placeName, const char* transitionName, int multiplicity);
     void linkTransitionToPlace(const char* transitionName, const char* placeName, int multiplicity);
 
@@ -45,18 +45,12 @@ public:
     Transition* getTransition(int id);
 
     const std::map<std::string, Place*>& getPlaces() const { return places; }
+    // In name order; the event selection (engine/EventSelection) keeps
+    // the transitions in this order.
     const std::map<std::string, Transition*>& getTransitions() const { return transitions; }
-    // The transitions in name order, as getTransitions lists them, in a
-    // vector that the event loop can walk at every event.
-    const std::vector<Transition*>& getTransitionsInOrder() const;
     // Changes whenever a place or transition is registered or the maps are
     // cleared: look-ups cached under one generation stay valid until then.
     unsigned long getGeneration() const { return generation; }
-    // The positions in getTransitionsInOrder of the transitions that have
-    // events, as a bit set (bit k of word k / 64): the event loop looks at
-    // those only. Transitions report every change (notePendingEvents).
-    const std::vector<std::uint64_t>& getPendingEvents() const;
-    void notePendingEvents(const Transition* t, bool hasEvents);
     std::list<MeasureObj*>& getMeasureList() { return measureList; }
     const std::list<MeasureObj*>& getStoredMeasureList() const { return storedMeasureList; }
 
@@ -90,9 +84,13 @@ protected:
 
 private:
     unsigned long generation = 0;
-    mutable std::vector<Transition*> transitionOrder;
-    mutable const void* transitionOrderOf = nullptr;  // the map's first node when it was made
-    mutable std::vector<std::uint64_t> pendingEvents;
+    // The same transitions as `transitions`, as core speaks to them.
+    std::map<std::string, TransitionLink*> transitionLinks;
+    TransitionLink* findTransitionLink(const char* name);
+    // Frees a replaced build (transitions first: their bindings refer to
+    // tokens on the places).
+    static void freeBuild(const std::map<std::string, Place*>& oldPlaces,
+                          const std::map<std::string, TransitionLink*>& oldTransitions);
     // The measures of a rebuild are new objects, but the run's statistics
     // live in those of the stored list: the new places and transitions are
     // given the stored ones instead (same name), so that every accumulation

@@ -2,9 +2,9 @@
 
 #include <iostream>
 
+#include "core/MeasureKeeper.h"
 #include "core/NetClass.h"
-#include "engine/Transition.h"
-#include "measures/MeasureObj.h"
+#include "core/TransitionLink.h"
 
 Place::Place(int placeId, const char* placeName, NetClass* owner, bool firstOnly, unsigned int cap)
     : DefaultGM(placeName, "Place", owner), firstTokensOnly(firstOnly), watch(false), capacity(cap),
@@ -23,19 +23,18 @@ Place::~Place() {
     for (const Ptr<Token>& token : marking) token->removePlacement();
     marking.clear();
     partialMarking.clear();
-    for (MeasureObj* m : measures) {
-        m->decrementRefCount();
-        if (m->getRefCount() <= 0) delete m;
-    }
+    for (MeasureObj* m : measures) MeasureKeeper::process().release(m);
 }
 
-void Place::addOutTransition(Transition* t, int multiplicity) {
-    outTransitions.push_back(t);
+void Place::addOutTransition(TransitionLink* t, int multiplicity) {
+    outTransitions.push_back(t->asTransition());
+    outLinks.push_back(t);
     setMultiplicity(outMultiplicity, t->getID(), multiplicity);
 }
 
-void Place::addInTransition(Transition* t, int multiplicity) {
-    inTransitions.push_back(t);
+void Place::addInTransition(TransitionLink* t, int multiplicity) {
+    inTransitions.push_back(t->asTransition());
+    inLinks.push_back(t);
     setMultiplicity(inMultiplicity, t->getID(), multiplicity);
 }
 
@@ -64,10 +63,13 @@ int Place::getInTransitionMultiplicity(int transitionId) const {
     return multiplicityOf(inMultiplicity, transitionId);
 }
 
-void Place::addGlobalGuardTransition(Transition* t) { globalGuardTransitions.push_back(t); }
+void Place::addGlobalGuardTransition(TransitionLink* t) {
+    globalGuardTransitions.push_back(t->asTransition());
+    guardLinks.push_back(t);
+}
 
 void Place::addMeasure(MeasureObj* m) {
-    m->incrementRefCount();
+    MeasureKeeper::process().hold(m);
     measures.push_back(m);
 }
 
@@ -75,8 +77,8 @@ void Place::replaceMeasure(MeasureObj* old, MeasureObj* replacement) {
     for (MeasureObj*& m : measures) {
         if (m != old) continue;
         m = replacement;
-        replacement->incrementRefCount();
-        old->decrementRefCount();
+        MeasureKeeper::process().hold(replacement);
+        MeasureKeeper::process().drop(old);
     }
 }
 
@@ -84,13 +86,13 @@ void Place::addToken(const Ptr<Token>& token) {
     marking.push_back(token);
     token->addPlacement();
     notifyGlobalGuardTransitions();
-    for (Transition* t : outTransitions) t->addNotBoundToken(token);
+    for (TransitionLink* t : outLinks) t->addNotBoundToken(token);
 }
 
 void Place::removeToken(const Ptr<Token>& token) {
     eraseFromMarking(token);
     notifyGlobalGuardTransitions();
-    for (Transition* t : outTransitions) t->removeNotBoundToken(token);
+    for (TransitionLink* t : outLinks) t->removeNotBoundToken(token);
 }
 
 void Place::eraseFromMarking(const Ptr<Token>& token) {
@@ -110,7 +112,7 @@ void Place::eraseFromMarking(const Ptr<Token>& token) {
 }
 
 void Place::notifyGlobalGuardTransitions() {
-    for (Transition* t : globalGuardTransitions) t->placeNotify();
+    for (TransitionLink* t : guardLinks) t->placeNotify();
 }
 
 bool Place::canTake(unsigned int n) const {
@@ -146,9 +148,9 @@ void Place::displContent() {
 
 void Place::printTrans() const {
     std::cout << "\t<-\n";
-    for (Transition* t : inTransitions) std::cout << "\t\t" << t->getName() << "\n";
+    for (const TransitionLink* t : inLinks) std::cout << "\t\t" << t->getName() << "\n";
     std::cout << "\t->\n";
-    for (Transition* t : outTransitions) std::cout << "\t\t" << t->getName() << "\n";
+    for (const TransitionLink* t : outLinks) std::cout << "\t\t" << t->getName() << "\n";
 }
 
 void Place::removeCurrentMarking() {

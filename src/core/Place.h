@@ -13,6 +13,7 @@
 #include "core/Token.h"
 
 class Transition;
+class TransitionLink;
 class MeasureObj;
 
 class Place : public DefaultGM {
@@ -26,11 +27,11 @@ public:
     void setWatch(bool w) { watch = w; }
     bool getWatch() const { return watch; }
 
-    void addOutTransition(Transition* t, int multiplicity);
-    void addInTransition(Transition* t, int multiplicity);
+    void addOutTransition(TransitionLink* t, int multiplicity);
+    void addInTransition(TransitionLink* t, int multiplicity);
     int getOutTransitionMultiplicity(int transitionId) const;
     int getInTransitionMultiplicity(int transitionId) const;
-    void addGlobalGuardTransition(Transition* t);
+    void addGlobalGuardTransition(TransitionLink* t);
     void addMeasure(MeasureObj* m);
     // Puts `replacement` wherever the place refers to `old`, moving the
     // holder count with it.
@@ -64,11 +65,16 @@ public:
     void addRestoredToken(Ptr<Token> token);
 
 private:
+    // The arcs as the engine reads them (typed lists), and the same
+    // transitions as core notifies them (TransitionLink), in the same order.
     std::list<Transition*> inTransitions;
     std::vector<std::pair<int, int>> inMultiplicity;  // (transition id, multiplicity)
     std::list<Transition*> outTransitions;
     std::vector<std::pair<int, int>> outMultiplicity;
     std::list<Transition*> globalGuardTransitions;
+    std::vector<TransitionLink*> inLinks;
+    std::vector<TransitionLink*> outLinks;
+    std::vector<TransitionLink*> guardLinks;
     static void setMultiplicity(std::vector<std::pair<int, int>>& arcs, int transitionId, int multiplicity);
     static int multiplicityOf(const std::vector<std::pair<int, int>>& arcs, int transitionId);
     void eraseFromMarking(const Ptr<Token>& token);

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "core/TransitionLink.h"
 #include "platform/Logging.h"
-#include "engine/Transition.h"
 
 long Token::tokenCounter = 0;
 long Token::concTokenCounter = 0;
@@ -41,7 +41,7 @@ bool Token::operator==(const Token& other) const { return id == other.id; }
 
 const std::string Token::content() const { return ""; }
 
-void Token::addTransition(Transition* t) {
+void Token::addTransition(TransitionLink* t) {
     Logging* log = Logging::process();
     if (log->isTransLogging())
         log->getTransLog() << "Token " << getName() << ", " << timeStamp << " added Transition "
@@ -49,7 +49,7 @@ void Token::addTransition(Transition* t) {
     transitions.push_back(t);
 }
 
-void Token::removeTransition(Transition* t) {
+void Token::removeTransition(TransitionLink* t) {
     Logging* log = Logging::process();
     if (log->isTransLogging())
         log->getTransLog() << "Token " << getName() << ", " << timeStamp << " removed Transition "
@@ -57,7 +57,7 @@ void Token::removeTransition(Transition* t) {
     transitions.erase(std::remove(transitions.begin(), transitions.end(), t), transitions.end());
 }
 
-bool Token::containsTransition(Transition* t) const {
+bool Token::containsTransition(const TransitionLink* t) const {
     return std::find(transitions.begin(), transitions.end(), t) != transitions.end();
 }
 
@@ -66,15 +66,15 @@ void Token::notifyTransitions(Ptr<Token> self) {
     if (log->isTransLogging()) {
         std::fstream& out = log->getTransLog();
         out << "Token " << getName() << ", " << timeStamp << " notifyTransitions()..: [ ";
-        for (Transition* t : transitions) out << t->getName() << " : ";
+        for (const TransitionLink* t : transitions) out << t->getName() << " : ";
         out << " ]\n";
     }
     // The reactions change this token's own list while we walk it, so the
     // walk goes over a copy (on the stack for the usual few entries).
     constexpr std::size_t kInline = 8;
-    Transition* inlineCopy[kInline];
-    std::vector<Transition*> heapCopy;
-    Transition** snapshot = inlineCopy;
+    TransitionLink* inlineCopy[kInline];
+    TransitionList heapCopy;
+    TransitionLink** snapshot = inlineCopy;
     const std::size_t n = transitions.size();
     if (n > kInline) {
         heapCopy = transitions;
@@ -83,7 +83,7 @@ void Token::notifyTransitions(Ptr<Token> self) {
         std::copy(transitions.begin(), transitions.end(), inlineCopy);
     }
     for (std::size_t i = 0; i < n; ++i) {
-        Transition* t = snapshot[i];
+        TransitionLink* t = snapshot[i];
         if (log->isTransLogging()) log->getTransLog() << "Token->notifyTransitions() : " << *t << "\n";
         t->tokenNotify(self);
     }

@@ -10,7 +10,7 @@
 #include "core/DateTime.h"
 #include "core/Ptr.h"
 
-class Transition;
+class TransitionLink;
 class Token;
 class Place;
 struct token_info;
@@ -42,12 +42,12 @@ public:
     long getID() const { return id; }
     const DateTime& getTimeStamp() const { return timeStamp; }
     // The transitions holding this token in an event, in the order they took it.
-    using TransitionList = std::vector<Transition*>;
+    using TransitionList = std::vector<TransitionLink*>;
     const TransitionList& getTransitions() const { return transitions; }
 
-    void addTransition(Transition* t);
-    void removeTransition(Transition* t);
-    bool containsTransition(Transition* t) const;
+    void addTransition(TransitionLink* t);
+    void removeTransition(TransitionLink* t);
+    bool containsTransition(const TransitionLink* t) const;
     // `self` is a handle to this token; every transition holding it in a
     // binding is told that it has been consumed.
     void notifyTransitions(Ptr<Token> self);

@@ -8,6 +8,7 @@
 
 #include "core/NetClass.h"
 #include "core/Place.h"
+#include "engine/EventSelection.h"
 #include "measures/MeasureObj.h"
 #include "platform/Assert.h"
 #include "platform/Logging.h"
@@ -29,7 +30,7 @@ std::string attribute(const std::map<std::string, std::string>& attributes, cons
 Transition::Transition(int uniqueid, const char* transitionName, NetClass* owner,
                        const PlaceIdentMap& places, std::string page, double weight, int prio,
                        bool isExp, bool first, bool infinite, bool localGuard)
-    : DefaultGM(transitionName, "Transition", owner),
+    : TransitionLink(transitionName, "Transition", owner),
       placeIdents(places),
       fireCount(0),
       inEventList(false),
@@ -62,6 +63,7 @@ Transition::Transition(int uniqueid, const char* transitionName, NetClass* owner
 }
 
 Transition::~Transition() {
+    if (selection != nullptr) selection->forget(this);
     // The bindings are ours; their tokens may outlive us (on places of a
     // later build, in saved states), so they must forget us first.
     for (Binding* b : bindings) {
@@ -332,7 +334,7 @@ void Transition::addBinding(Binding* binding) {
 }
 
 void Transition::noteEvents() {
-    if (net != nullptr) net->notePendingEvents(this, !bindings.empty());
+    if (selection != nullptr) selection->eventsChanged(selectionOrder, getNextEvent());
 }
 
 void Transition::removeBinding(Binding* b, bool notify) {
@@ -375,6 +377,7 @@ std::vector<Binding*> Transition::rescheduleEventsBefore(const DateTime& now) {
         b->updateTime(now);
         bindings.insert(b);
     }
+    if (!moved.empty()) noteEvents();
     return moved;
 }
 
@@ -638,6 +641,8 @@ void Transition::printPlaces() const {
     std::cout << "\t->\n";
     for (Place* p : outPlaces) std::cout << "\t\t" << p->getName() << "\n";
 }
+
+void Transition::describe(std::ostream& os) const { os << *this; }
 
 std::ostream& operator<<(std::ostream& os, const Transition& t) {
     return os << t.getName() << ", weight:" << t.getFiringWeight() << ", priority:" << t.getPriority()

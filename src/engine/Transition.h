@@ -18,19 +18,20 @@
 #include <string>
 #include <vector>
 
-#include "core/DefaultGM.h"
 #include "core/Token.h"
+#include "core/TransitionLink.h"
 #include "engine/Binding.h"
 #include "engine/Delay.h"
 #include "engine/RandomWrapper.h"
 
 class Place;
 class MeasureObj;
+class EventSelection;
 
 using TempBindingList = std::list<TokenList*>;
 using PlaceIdentMap = std::map<std::string, std::string>;
 
-class Transition : public DefaultGM {
+class Transition : public TransitionLink {
 public:
     Transition(int uniqueid, const char* name, NetClass* net, const PlaceIdentMap& places,
                std::string pagePath, double firingWeight, int priority, bool exp, bool takeFirst,
@@ -68,12 +69,12 @@ public:
     virtual void moveTokens(TokenList& binding) = 0;
 
     // ---- structure ----
-    void addInPlace(Place* p);
-    void addOutPlace(Place* p);
+    void addInPlace(Place* p) final;
+    void addOutPlace(Place* p) final;
     void addMeasure(MeasureObj* m);
     // Puts `replacement` wherever the transition refers to `old` (attached
     // or read through a place), moving the holder count with it.
-    void replaceMeasure(MeasureObj* old, MeasureObj* replacement);
+    void replaceMeasure(MeasureObj* old, MeasureObj* replacement) final;
     void updateAffectedTransitionList();
 
     // ---- enabling and binding search ----
@@ -86,11 +87,17 @@ public:
     // ---- event list ----
     void addBinding(Binding* b);
     void removeBinding(Binding* b, bool notify);
-    void addNotBoundToken(const Ptr<Token>& token);
-    void removeNotBoundToken(const Ptr<Token>& token);
-    // The position in the net's transition order (NetClass sets it).
-    std::size_t getNetOrder() const { return netOrder; }
-    void setNetOrder(std::size_t k) { netOrder = k; }
+    void addNotBoundToken(const Ptr<Token>& token) final;
+    void removeNotBoundToken(const Ptr<Token>& token) final;
+    // The event selection that keeps this transition at position k of its
+    // order, and is told whenever the transition gains its first event or
+    // loses its last (null: none; EventSelection sets and clears it).
+    void setEventSelection(EventSelection* s, std::size_t k) {
+        selection = s;
+        selectionOrder = k;
+    }
+    EventSelection* getEventSelection() const { return selection; }
+    std::size_t getSelectionOrder() const { return selectionOrder; }
 
     // Asked of every transition at every event: inline.
     Binding* getNextEvent() const { return bindings.empty() ? nullptr : *bindings.begin(); }
@@ -112,8 +119,8 @@ public:
     void notifyTransitions();
     void couldEnableNotify();
     void couldDisableNotify();
-    void tokenNotify(const Ptr<Token>& token);
-    void placeNotify();
+    void tokenNotify(const Ptr<Token>& token) final;
+    void placeNotify() final;
     void removeAllBindingsFromEventList();
     void removeRandomBindingFromEventList();
 
@@ -135,7 +142,9 @@ public:
     const std::list<Place*>& getAffectedPlaces() const { return affectedPlaces; }
     const TokenList& getNotBoundTokens() const { return notBoundTokens; }
     const std::set<MeasureObj*>& getMeasures() const { return measures; }
-    int getID() const { return id; }
+    int getID() const final { return id; }
+    Transition* asTransition() final { return this; }
+    void describe(std::ostream& os) const final;
     bool getInEventList() const { return inEventList; }
     void setInEventList(bool b) { inEventList = b; }
     void setTimeguardOptimization(bool b) { timeguardOptimization = b; }
@@ -192,10 +201,12 @@ protected:
     std::string logfileName;
     int id;
     std::string pagePath;
-    std::size_t netOrder = static_cast<std::size_t>(-1);
+    EventSelection* selection = nullptr;
+    std::size_t selectionOrder = 0;
 
 private:
-    // Tells the net whether we have events now (after every change of the set).
+    // Tells the event selection whether we have events now (after every
+    // change of the set).
     void noteEvents();
     void openLogfile(const std::string& name, const std::string& description);
     void deleteCandidates(TempBindingList* list);

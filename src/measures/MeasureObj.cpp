@@ -1,5 +1,6 @@
 #include "measures/MeasureObj.h"
 
+#include "core/MeasureKeeper.h"
 #include "core/NetClass.h"
 
 #include <algorithm>
@@ -19,6 +20,22 @@ const char* const kImportanceFunction = "ImportanceFunction";
 // agree to about six digits: they show no spread.
 constexpr double kNoSpread = 1e-6;
 
+// What core does with measures (core/MeasureKeeper.h): the holder count
+// kept here, and the measure deleted by the last holder.
+class Keeper final : public MeasureKeeper {
+public:
+    void hold(MeasureObj* m) override { m->incrementRefCount(); }
+    void drop(MeasureObj* m) override { m->decrementRefCount(); }
+    void freeIfUnheld(MeasureObj* m) override {
+        if (m->getRefCount() <= 0) delete m;
+    }
+    const std::string& name(const MeasureObj* m) const override { return m->getName(); }
+    bool accumulative(MeasureObj* m) override { return m->accumulative(); }
+    bool timeAverage(MeasureObj* m) override { return m->timeaverage(); }
+};
+
+Keeper keeper;
+
 }  // namespace
 
 MeasureObj::MeasureObj(const char* measureName, NetClass* owner, bool watchIt)
@@ -35,6 +52,7 @@ MeasureObj::MeasureObj(const char* measureName, NetClass* owner, bool watchIt)
       PrecPortion(1.0),
       precision_reached(false),
       name(measureName ? measureName : "") {
+    MeasureKeeper::install(&keeper);
     importanceFunction = name == kImportanceFunction;
     // The iterators are declared before their containers, so they are placed
     // here, once the containers exist.

@@ -1,6 +1,5 @@
 #include "sim/Simulation.h"
 
-#include <bit>
 #include <cstdint>
 #include <fstream>
 #include <iostream>
@@ -173,65 +172,7 @@ StepResult Simulation::step(StepHooks& hooks) {
 }
 
 void Simulation::getFirstBindingsOfAllTransitions(std::list<Binding*>* out, bool all) {
-    std::list<Binding*> deferred;
-    for (;;) {
-        deferred.clear();
-        DateTime best = DateTime::MAX;
-        int bestPriority = 0;
-        // Collected in a vector that keeps its storage from event to event;
-        // assign then reuses the caller's list nodes.
-        std::vector<Binding*>& found = candidateScratch;
-        found.clear();
-        auto consider = [&](Binding* b) {
-            if (all) {
-                found.push_back(b);
-            } else if (b->getTime() < best || (b->getTime() == best && b->getPriority() > bestPriority)) {
-                found.clear();
-                found.push_back(b);
-                best = b->getTime();
-                bestPriority = b->getPriority();
-            } else if (b->getTime() == best && b->getPriority() == bestPriority) {
-                found.push_back(b);
-            }
-        };
-        // Only the transitions with events, in the order of their names.
-        const std::vector<Transition*>& order = net->getTransitionsInOrder();
-        const std::vector<std::uint64_t>& pending = net->getPendingEvents();
-        for (std::size_t word = 0; word < pending.size(); ++word) {
-            for (std::uint64_t bits = pending[word]; bits != 0; bits &= bits - 1) {
-                const std::size_t k = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
-                if (Binding* b = order[k]->getNextEvent()) consider(b);
-            }
-        }
-        out->assign(found.begin(), found.end());
-        if (out->empty()) return;
-
-        const std::size_t n = out->size();
-        for (auto it = out->begin(); it != out->end();) {
-            Binding* b = *it;
-            if (!b->isTempBinding()) {
-                ++it;
-                continue;
-            }
-            if (logs()->isSimLogging())
-                logs()->getSimLog() << "***********************" << "TempBinding found at "
-                                    << currentSimulationTime << *b << "\n";
-            if (b->getBoundTransition()->convertTimeguardBinding(b)) {
-                ++it;
-            } else {
-                deferred.push_back(b);
-                it = out->erase(it);
-            }
-        }
-        if (deferred.size() < n) return;
-
-        // Nothing can fire now: every waiting time guard looks again a second later.
-        for (auto it = deferred.rbegin(); it != deferred.rend(); ++it) {
-            Transition* t = (*it)->getBoundTransition();
-            t->removeBinding(*it, false);
-            t->addTimeguardBinding(best + 1.0);
-        }
-    }
+    eventSelection.candidates(*net, out, all, currentSimulationTime);
 }
 
 Binding* Simulation::resolve_conflicts(std::list<Binding*>& candidates) {

@@ -19,6 +19,7 @@
 
 #include "core/DateTime.h"
 #include "core/RunDriver.h"
+#include "engine/EventSelection.h"
 #include "engine/RandomWrapper.h"
 #include "engine/RngStream.h"
 #include "sim/RunGuard.h"
@@ -268,8 +269,8 @@ protected:
     // RESTART runs: the snapshots, newest last, and the importance measure.
     std::vector<SimSavedState> savedStates;
     MeasureObj* importanceFunction = nullptr;
-    // Where the candidate scan collects its bindings, kept from event to event.
-    std::vector<Binding*> candidateScratch;
+    // Chooses the candidates of every event (engine/EventSelection).
+    EventSelection eventSelection;
     // The candidates of the event under way, kept from step to step.
     std::list<Binding*> candidates;
     // Parallel transient runs: the message passing (not owned).

@@ -28,7 +28,9 @@ std::string streamed(const DateTime& t) {
 }
 
 std::vector<Transition*> listed(const Token& token) {
-    return {token.getTransitions().begin(), token.getTransitions().end()};
+    std::vector<Transition*> out;
+    for (TransitionLink* t : token.getTransitions()) out.push_back(t->asTransition());
+    return out;
 }
 
 }  // namespace

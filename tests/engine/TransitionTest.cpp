@@ -12,6 +12,7 @@
 #include <set>
 
 #include "engine/EngineTestDoubles.h"
+#include "engine/EventSelection.h"
 #include "support/TestSupport.h"
 
 using namespace enginetest;
@@ -1189,18 +1190,19 @@ TEST(TransitionDeathTest, TemporaryBindingNeedsAnEmptyEventList) {
     EXPECT_DEATH(t->addTimeguardBinding(DateTime(1.0)), "failed: bindings\\.empty\\(\\), file src/Transition");
 }
 
-// The event loop looks only at the transitions the net lists as having
-// events: every way of adding or removing events keeps that list exact.
-TEST(TransitionEvents, TheNetKnowsWhichTransitionsHaveEvents) {
+// The event loop looks only at the transitions the event selection lists as
+// having events: every way of adding or removing events keeps that list exact.
+TEST(TransitionEvents, TheSelectionKnowsWhichTransitionsHaveEvents) {
     Env env;
+    EventSelection selection;
     Place* p = makePlace(env.net, 1, "P");
     TestTransition* t = addTransition(env.net, 1, "T");
     TestTransition* u = addTransition(env.net, 2, "U");
     t->in(p);
     auto listed = [&] {
         std::vector<std::string> names;
-        const std::vector<Transition*>& order = env.net.getTransitionsInOrder();
-        const std::vector<std::uint64_t>& bits = env.net.getPendingEvents();
+        const std::vector<Transition*>& order = selection.order(env.net);
+        const std::vector<std::uint64_t>& bits = selection.pending(env.net);
         for (std::size_t k = 0; k < order.size(); ++k)
             if (bits[k / 64] >> (k % 64) & 1) names.push_back(order[k]->getName());
         return names;
