@@ -181,10 +181,17 @@ void NetClass::adoptStoredMeasures() {
         MeasureObj* kept = nullptr;
         for (MeasureObj* m : storedMeasureList)
             if (m != fresh && keeper.name(m) == keeper.name(fresh)) kept = m;
-        if (kept == nullptr) continue;
-        for (auto& entry : places) entry.second->replaceMeasure(fresh, kept);
-        for (auto& entry : transitionLinks) entry.second->replaceMeasure(fresh, kept);
-        keeper.freeIfUnheld(fresh);
+        // Held here while its holders move over to the stored one; this
+        // release then frees it. One that replaces nothing stays with the
+        // places and transitions holding it, and one held by nothing at all
+        // (listed, attached nowhere, and not a measure of this kind of run)
+        // is freed too rather than left behind by every rebuild.
+        keeper.hold(fresh);
+        if (kept != nullptr) {
+            for (auto& entry : places) entry.second->replaceMeasure(fresh, kept);
+            for (auto& entry : transitionLinks) entry.second->replaceMeasure(fresh, kept);
+        }
+        keeper.release(fresh);
     }
 }
 

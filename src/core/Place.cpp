@@ -74,12 +74,7 @@ void Place::addMeasure(MeasureObj* m) {
 }
 
 void Place::replaceMeasure(MeasureObj* old, MeasureObj* replacement) {
-    for (MeasureObj*& m : measures) {
-        if (m != old) continue;
-        m = replacement;
-        MeasureKeeper::process().hold(replacement);
-        MeasureKeeper::process().drop(old);
-    }
+    MeasureKeeper::process().rebind(measures, old, replacement);
 }
 
 void Place::addToken(const Ptr<Token>& token) {

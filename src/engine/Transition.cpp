@@ -6,6 +6,7 @@
 #include <iterator>
 #include <vector>
 
+#include "core/MeasureKeeper.h"
 #include "core/NetClass.h"
 #include "core/Place.h"
 #include "engine/EventSelection.h"
@@ -74,10 +75,7 @@ Transition::~Transition() {
     bindings.clear();
     // Measures attached to us directly count us as a holder; let go of them
     // as places do, so that a replaced build leaves no measure behind.
-    for (MeasureObj* m : attachedMeasures) {
-        m->decrementRefCount();
-        if (m->getRefCount() <= 0) delete m;
-    }
+    for (MeasureObj* m : attachedMeasures) MeasureKeeper::process().release(m);
 }
 
 bool Transition::tracing() { return Logging::process()->isTransLogging(); }
@@ -142,19 +140,14 @@ void Transition::addOutPlace(Place* p) {
 }
 
 void Transition::addMeasure(MeasureObj* m) {
-    m->incrementRefCount();
+    MeasureKeeper::process().hold(m);
     measures.insert(m);
     attachedMeasures.push_back(m);
 }
 
 void Transition::replaceMeasure(MeasureObj* old, MeasureObj* replacement) {
     if (measures.erase(old) > 0) measures.insert(replacement);
-    for (MeasureObj*& m : attachedMeasures) {
-        if (m != old) continue;
-        m = replacement;
-        replacement->incrementRefCount();
-        old->decrementRefCount();
-    }
+    MeasureKeeper::process().rebind(attachedMeasures, old, replacement);
 }
 
 void Transition::startup() {

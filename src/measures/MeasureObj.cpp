@@ -9,6 +9,7 @@
 #include <iomanip>
 
 #include "measures/Quantiles.h"
+#include "platform/Assert.h"
 
 namespace {
 
@@ -24,11 +25,8 @@ constexpr double kNoSpread = 1e-6;
 // kept here, and the measure deleted by the last holder.
 class Keeper final : public MeasureKeeper {
 public:
-    void hold(MeasureObj* m) override { m->incrementRefCount(); }
-    void drop(MeasureObj* m) override { m->decrementRefCount(); }
-    void freeIfUnheld(MeasureObj* m) override {
-        if (m->getRefCount() <= 0) delete m;
-    }
+    void hold(MeasureObj* m) override { MeasureObj::hold(m); }
+    void release(MeasureObj* m) override { MeasureObj::release(m); }
     const std::string& name(const MeasureObj* m) const override { return m->getName(); }
     bool accumulative(MeasureObj* m) override { return m->accumulative(); }
     bool timeAverage(MeasureObj* m) override { return m->timeaverage(); }
@@ -66,6 +64,12 @@ MeasureObj::MeasureObj(const char* measureName, NetClass* owner, bool watchIt)
 }
 
 MeasureObj::~MeasureObj() = default;
+
+void MeasureObj::release(MeasureObj* m) {
+    // A release without its hold would free a measure someone still uses.
+    SCPN_ASSERT(m->reference_count > 0, "measures/MeasureObj");
+    if (--m->reference_count == 0) delete m;
+}
 
 void MeasureObj::notify() {}
 

@@ -63,9 +63,11 @@ public:
     std::string getMeasureName() const { return name; }
     bool getWatch() const { return watch; }
     bool precisionReached() const { return precision_reached; }
+    // The holders' references (see core/MeasureKeeper.h): hold takes one,
+    // release gives one back and frees the measure with the last.
     int getRefCount() const { return reference_count; }
-    void incrementRefCount() { ++reference_count; }
-    void decrementRefCount() { --reference_count; }
+    static void hold(MeasureObj* m) { ++m->reference_count; }
+    static void release(MeasureObj* m);
     void setPercentRule(bool on) { percent_rule = on; }
     bool PercentRule() const { return percent_rule; }
     void setPrecPortion(double portion) { PrecPortion = portion; }

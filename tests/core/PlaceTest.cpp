@@ -142,13 +142,14 @@ TEST(PlaceConstruction, SharedMeasureIsDeletedByTheLastPlace) {
 TEST(PlaceConstruction, MeasureHeldElsewhereSurvivesThePlace) {
     int destroyed = 0;
     TestMeasure* m = TestMeasure::instantaneous("M", nullptr, &destroyed);
-    m->incrementRefCount();  // a transition refers to it as well
+    MeasureObj::hold(m);  // a transition refers to it as well
     auto* p = new Place(1, "P", nullptr, false, 0);
     p->addMeasure(m);
     delete p;
     EXPECT_EQ(destroyed, 0);
     EXPECT_EQ(m->getRefCount(), 1);
-    delete m;
+    MeasureObj::release(m);  // the other holder's release is the last
+    EXPECT_EQ(destroyed, 1);
 }
 
 // ---------------------------------------------------------------------------

@@ -97,13 +97,11 @@ TEST(MeasureObjTest, ConstructionSetsNameTypeWatchAndStartingState) {
 
 TEST(MeasureObjTest, AccessorsSetAndReadTheirMembers) {
     ProbeMeasure m("M");
-    m.incrementRefCount();
-    m.incrementRefCount();
+    MeasureObj::hold(&m);
+    MeasureObj::hold(&m);
     EXPECT_EQ(m.getRefCount(), 2);
-    m.decrementRefCount();
-    m.decrementRefCount();
-    m.decrementRefCount();
-    EXPECT_EQ(m.getRefCount(), -1);
+    MeasureObj::release(&m);
+    EXPECT_EQ(m.getRefCount(), 1);
 
     m.setPercentRule(true);
     EXPECT_TRUE(m.PercentRule());
